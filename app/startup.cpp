@@ -1,0 +1,97 @@
+#include "app/startup.h"
+
+#include "platform/platform.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+
+namespace Startup {
+
+QByteArray appendListEntry(const QByteArray &list, const QByteArray &entry, char separator)
+{
+    if (list.isEmpty())
+        return entry;
+    return list + separator + entry;
+}
+
+QString resolveWorkDirPath(const QString &appDir, const std::optional<QByteArray> &workpath)
+{
+    const QString workdir = QStringLiteral("/workdir");
+    if (!workpath)
+        return appDir + workdir;
+
+    // The file is written by hand, often on Windows: surrounding white space
+    // and line ends do not count, nor does anything after a NUL byte.
+    const QByteArray bytes = workpath->trimmed();
+    QString path = QString::fromLocal8Bit(bytes.constData());
+    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    while (path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    path += workdir;
+
+    // A path that begins with a dot is relative to the application directory.
+    if (path.startsWith(QLatin1String("./")))
+        path = appDir + path.mid(1);
+    else if (path.startsWith(QLatin1Char('.')))
+        path = appDir + QLatin1Char('/') + path;
+    return path;
+}
+
+bool isUpdateOption(const QByteArray &argument)
+{
+    return QString::fromUtf8(argument).trimmed() == QLatin1String("-r");
+}
+
+std::optional<QByteArray> readWorkpathFile(const QString &appDir)
+{
+    QFile file(appDir + QLatin1String("/workpath"));
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return file.readAll();
+}
+
+bool chooseHeadlessPlatformIfNeeded()
+{
+    const QByteArray platform = Platform::headlessPlatformWhenNoDisplay();
+    if (platform.isEmpty())
+        return false;
+    qputenv("QT_QPA_PLATFORM", platform);
+    return true;
+}
+
+void forgetHeadlessPlatform(bool chosen)
+{
+    if (chosen)
+        qunsetenv("QT_QPA_PLATFORM");
+}
+
+static void extendPath(const QString &appDir)
+{
+    const QByteArray entry = (appDir + QLatin1String("/clientslibs")).toLocal8Bit();
+    qputenv("PATH", appendListEntry(qgetenv("PATH"), entry, Platform::pathListSeparator()));
+}
+
+int prepareProcess(const char *argv0, Context *context)
+{
+    const QString appDir = QCoreApplication::applicationDirPath();
+    extendPath(appDir);
+
+    const QString path = resolveWorkDirPath(appDir, readWorkpathFile(appDir));
+    if (!QDir(QDir::currentPath()).mkpath(path)) {
+        qDebug() << QString(QStringLiteral("Error. Can't create work directory ") + path);
+        return CannotCreateWorkDir;
+    }
+    if (!QDir::setCurrent(path)) {
+        qDebug() << QString(QStringLiteral("Error. Directory can not be set like current ") + path);
+        return CannotEnterWorkDir;
+    }
+
+    context->workDirPath = path;
+    context->ownPath = QString::fromLocal8Bit(argv0);
+    context->childEnvironment = QProcessEnvironment::systemEnvironment();
+    return Ok;
+}
+
+} // namespace Startup

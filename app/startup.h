@@ -1,0 +1,54 @@
+#ifndef ORVANE_STARTUP_H
+#define ORVANE_STARTUP_H
+
+#include <QByteArray>
+#include <QProcessEnvironment>
+#include <QString>
+
+#include <optional>
+
+// The start-up sequence that every Orvane program runs before it does its
+// real work: PATH extension, working directory resolved, created and entered,
+// child environment captured. The pure pieces are exposed for the tests.
+namespace Startup {
+
+// Exit codes of the start-up sequence.
+enum ExitCode { Ok = 0, CannotEnterWorkDir = 1, CannotCreateWorkDir = 2 };
+
+// Appends entry to a search-path list. No separator is put in front of the
+// first entry: an empty entry would mean "the current directory".
+QByteArray appendListEntry(const QByteArray &list, const QByteArray &entry, char separator);
+
+// The working directory for an application directory and the content of its
+// "workpath" file (std::nullopt when there is no readable file).
+QString resolveWorkDirPath(const QString &appDir, const std::optional<QByteArray> &workpath);
+
+// True when a program argument selects the self-update mode ("-r").
+bool isUpdateOption(const QByteArray &argument);
+
+// Content of appDir + "/workpath", or std::nullopt when it cannot be read.
+std::optional<QByteArray> readWorkpathFile(const QString &appDir);
+
+// Before the application object exists: when the process has no display,
+// chooses a platform plugin that needs none. Returns whether it did.
+bool chooseHeadlessPlatformIfNeeded();
+
+// After the application object exists: takes back the choice, so that it
+// does not reach the processes this one starts.
+void forgetHeadlessPlatform(bool chosen);
+
+struct Context
+{
+    QString workDirPath;
+    QString ownPath; // argv[0] as the program was invoked
+    QProcessEnvironment childEnvironment;
+};
+
+// Runs PATH extension, working-directory resolution, creation and entry, and
+// captures the child environment. The application object must exist. Returns
+// Ok and fills context, or logs the failure and returns its exit code.
+int prepareProcess(const char *argv0, Context *context);
+
+} // namespace Startup
+
+#endif // ORVANE_STARTUP_H

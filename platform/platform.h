@@ -1,0 +1,32 @@
+#ifndef ORVANE_PLATFORM_H
+#define ORVANE_PLATFORM_H
+
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+
+// What differs between Windows and the Unix-like systems lives behind this
+// header: one implementation in platform_win.cpp, one in platform_unix.cpp.
+// What is the same everywhere is in platform.cpp.
+namespace Platform {
+
+// Separator of search-path lists such as PATH and LD_LIBRARY_PATH.
+char pathListSeparator();
+
+// Suffix of executable file names (".exe" on Windows, empty elsewhere).
+QString executableSuffix();
+
+// Name of a Qt platform plugin that needs no display, to be used when the
+// process has none; empty where a display is always there.
+QByteArray headlessPlatformWhenNoDisplay();
+
+// Starts program with exactly these arguments, this environment and this
+// current directory (an empty one means the caller's), detached: it inherits
+// the standard channels and lives on after this process has ended.
+bool startDetached(const QString &program, const QStringList &arguments,
+                   const QProcessEnvironment &environment,
+                   const QString &workingDirectory = QString());
+
+} // namespace Platform
+
+#endif // ORVANE_PLATFORM_H

@@ -1,0 +1,61 @@
+// A stand-in for the programs Orvane starts (the installer, the editor).
+// It records what it received in "<own name>-received.json" in its current
+// directory and prints the same. With STANDIN_LINGER_MS set it then stays
+// alive that long, writes to its standard output and leaves
+// "<own name>-finished" behind, which shows that it outlived its parent.
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+#include <QString>
+#include <QThread>
+
+#include <cstdio>
+
+static QJsonValue variable(const char *name)
+{
+    if (!qEnvironmentVariableIsSet(name))
+        return QJsonValue(QJsonValue::Null);
+    return QString::fromLocal8Bit(qgetenv(name));
+}
+
+int main(int argc, char *argv[])
+{
+    QJsonArray arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+
+    QJsonObject record;
+    record.insert(QStringLiteral("arguments"), arguments);
+    record.insert(QStringLiteral("cwd"), QDir::currentPath());
+    record.insert(QStringLiteral("PATH"), variable("PATH"));
+    record.insert(QStringLiteral("LD_LIBRARY_PATH"), variable("LD_LIBRARY_PATH"));
+    record.insert(QStringLiteral("QT_QPA_PLATFORM"), variable("QT_QPA_PLATFORM"));
+    const QByteArray json = QJsonDocument(record).toJson();
+
+    const QString name = QFileInfo(QString::fromLocal8Bit(argv[0])).completeBaseName();
+    // Written under a temporary name and renamed, so a reader never sees half.
+    QSaveFile out(name + QStringLiteral("-received.json"));
+    if (!out.open(QIODevice::WriteOnly) || out.write(json) != json.size() || !out.commit())
+        return 1;
+    std::fwrite(json.constData(), 1, size_t(json.size()), stdout);
+    std::fflush(stdout);
+
+    const int linger = qEnvironmentVariableIntValue("STANDIN_LINGER_MS");
+    if (linger > 0) {
+        QThread::msleep(static_cast<unsigned long>(linger));
+        for (int i = 0; i < 3; ++i) {
+            if (std::printf("still running %d\n", i) < 0 || std::fflush(stdout) != 0)
+                return 1;
+        }
+        QFile finished(name + QStringLiteral("-finished"));
+        if (!finished.open(QIODevice::WriteOnly))
+            return 1;
+    }
+    return 0;
+}

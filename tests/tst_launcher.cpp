@@ -1,0 +1,219 @@
+// End-to-end runs of the built Orvane in a temporary installation directory
+// with the stand-in installer beside it.
+
+#include "testsupport.h"
+
+#include <QtTest>
+
+#include <unistd.h>
+
+class TestLauncher : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void argumentsReachInstaller_data();
+    void argumentsReachInstaller();
+    void qtOptionsAreNotPassedOn();
+    void workingDirectory_data();
+    void workingDirectory();
+    void pathExtended_data();
+    void pathExtended();
+    void installerOutlivesLauncher();
+    void startsWithoutDisplay();
+    void missingInstallerStillExitsZero();
+    void cannotCreateWorkDir();
+    void cannotEnterWorkDir();
+};
+
+void TestLauncher::argumentsReachInstaller_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+
+    QTest::newRow("none") << QStringList();
+    QTest::newRow("blank inside, then plain") << QStringList{"a b", "c"};
+    QTest::newRow("double quote") << QStringList{"say \"hi\"", "\""};
+    QTest::newRow("backslashes") << QStringList{"C:\\dir\\", "\\\\server\\share"};
+    QTest::newRow("empty argument") << QStringList{"", "x", ""};
+    QTest::newRow("not the update option") << QStringList{"-R", "-r2", "x -r"};
+    QTest::newRow("shell syntax") << QStringList{"$(touch pwned)", "a;b", "`id`", "*"};
+}
+
+void TestLauncher::argumentsReachInstaller()
+{
+    QFETCH(QStringList, arguments);
+    Installation installation;
+    QVERIFY(installation.isValid());
+
+    const Installation::Result result = installation.run(arguments);
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 0);
+    const QJsonObject record = waitForRecord(installation.workDir());
+    QVERIFY2(!record.isEmpty(), result.output.constData());
+    QCOMPARE(recordedArguments(record), arguments);
+    QVERIFY(!QFile::exists(installation.workDir() + "/pwned"));
+}
+
+void TestLauncher::qtOptionsAreNotPassedOn()
+{
+    Installation installation;
+    QVERIFY(installation.isValid());
+    const Installation::Result result =
+        installation.run({"-platform", "offscreen", "a", "-reverse", "b"});
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(recordedArguments(waitForRecord(installation.workDir())), QStringList({"a", "b"}));
+}
+
+void TestLauncher::workingDirectory_data()
+{
+    QTest::addColumn<QByteArray>("workpath"); // null: no "workpath" file
+    QTest::addColumn<QString>("startDir");    // relative to the installation
+    QTest::addColumn<QString>("expected");    // relative to the installation
+
+    QTest::newRow("no workpath file") << QByteArray() << QString() << "workdir";
+    QTest::newRow("dot") << QByteArray(".\r\n") << QString() << "workdir";
+    QTest::newRow("dot backslash upd") << QByteArray(".\\upd\\") << QString() << "upd/workdir";
+    QTest::newRow("relative to the start directory")
+        << QByteArray("upd") << "elsewhere" << "elsewhere/upd/workdir";
+    QTest::newRow("existing directory is entered")
+        << QByteArray("./exists") << QString() << "exists/workdir";
+}
+
+void TestLauncher::workingDirectory()
+{
+    QFETCH(QByteArray, workpath);
+    QFETCH(QString, startDir);
+    QFETCH(QString, expected);
+
+    Installation installation;
+    QVERIFY(installation.isValid());
+    if (!workpath.isNull())
+        QVERIFY(installation.writeFile("workpath", workpath));
+    QVERIFY(QDir(installation.path()).mkpath("exists/workdir"));
+    const QString start = installation.path() + '/' + startDir;
+    QVERIFY(QDir().mkpath(start));
+
+    const Installation::Result result = installation.run({}, Installation::testEnvironment(), start);
+    QCOMPARE(result.exitCode, 0);
+    const QString workDir = installation.path() + '/' + expected;
+    const QJsonObject record = waitForRecord(workDir);
+    QVERIFY2(!record.isEmpty(), result.output.constData());
+    QCOMPARE(QFileInfo(record.value("cwd").toString()).canonicalFilePath(),
+             QFileInfo(workDir).canonicalFilePath());
+}
+
+void TestLauncher::pathExtended_data()
+{
+    QTest::addColumn<bool>("set");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("expectedPrefix"); // the installation's entry follows
+
+    QTest::newRow("set") << true << "/usr/bin:/bin" << "/usr/bin:/bin:";
+    QTest::newRow("empty") << true << "" << "";
+    QTest::newRow("unset") << false << "" << "";
+}
+
+void TestLauncher::pathExtended()
+{
+    QFETCH(bool, set);
+    QFETCH(QString, path);
+    QFETCH(QString, expectedPrefix);
+
+    Installation installation;
+    QVERIFY(installation.isValid());
+    QProcessEnvironment environment = Installation::testEnvironment();
+    environment.remove("PATH");
+    if (set)
+        environment.insert("PATH", path);
+
+    QCOMPARE(installation.run({}, environment).exitCode, 0);
+    const QJsonObject record = waitForRecord(installation.workDir());
+    QCOMPARE(record.value("PATH").toString(),
+             expectedPrefix + installation.path() + "/clientslibs");
+}
+
+void TestLauncher::installerOutlivesLauncher()
+{
+    Installation installation;
+    QVERIFY(installation.isValid());
+    QProcessEnvironment environment = Installation::testEnvironment();
+    environment.insert("STANDIN_LINGER_MS", "1500");
+
+    const Installation::Result result = installation.run({"x"}, environment);
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 0);
+    // Orvane has ended while the installer still runs ...
+    QVERIFY(!QFile::exists(installation.workDir() + "/Hultrex-finished"));
+    // ... and the installer goes on, writing to the output it inherited.
+    QVERIFY(waitForFile(installation.workDir() + "/Hultrex-finished"));
+    QVERIFY(installation.outputSoFar().contains("still running 2\n"));
+}
+
+void TestLauncher::startsWithoutDisplay()
+{
+    Installation installation;
+    QVERIFY(installation.isValid());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(name);
+
+    const Installation::Result result = installation.run({"a b"}, environment);
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 0);
+    const QJsonObject record = waitForRecord(installation.workDir());
+    QCOMPARE(recordedArguments(record), QStringList{"a b"});
+    // The program's own choice of platform does not reach the installer.
+    QVERIFY(record.value("QT_QPA_PLATFORM").isNull());
+}
+
+void TestLauncher::missingInstallerStillExitsZero()
+{
+    Installation installation;
+    QVERIFY(installation.isValid());
+    QVERIFY(QFile::remove(installation.path() + "/Hultrex"));
+    const Installation::Result result = installation.run({"a"});
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 0);
+}
+
+void TestLauncher::cannotCreateWorkDir()
+{
+    Installation installation;
+    QVERIFY(installation.isValid());
+    // A regular file stands where a directory would have to be created.
+    QVERIFY(installation.writeFile("blocker", "a file"));
+    QVERIFY(installation.writeFile("workpath", "./blocker"));
+
+    const Installation::Result result = installation.run({"a"});
+    QCOMPARE(result.exitCode, 2);
+    const QString expected = "Error. Can't create work directory " + installation.path()
+        + "/blocker/workdir";
+    QVERIFY2(result.output.contains(expected.toUtf8()), result.output.constData());
+    QVERIFY(!QFile::exists(installation.workDir()));
+}
+
+void TestLauncher::cannotEnterWorkDir()
+{
+    if (geteuid() != 0)
+        QSKIP("dropping to an unprivileged user needs root");
+    if (QStandardPaths::findExecutable("setpriv").isEmpty())
+        QSKIP("setpriv is not installed");
+
+    Installation installation;
+    QVERIFY(installation.isValid());
+    // The directory exists, so creating it succeeds, but an unprivileged
+    // user may not enter it.
+    QVERIFY(QDir().mkpath(installation.workDir()));
+    QVERIFY(QFile::setPermissions(installation.workDir(), QFileDevice::ReadOwner));
+
+    const Installation::Result result = installation.run(
+        {"a"}, Installation::testEnvironment(), QString(),
+        {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    QCOMPARE(result.exitCode, 1);
+    const QString expected =
+        "Error. Directory can not be set like current " + installation.workDir();
+    QVERIFY2(result.output.contains(expected.toUtf8()), result.output.constData());
+}
+
+QTEST_GUILESS_MAIN(TestLauncher)
+#include "tst_launcher.moc"
