@@ -16,9 +16,9 @@ QByteArray headlessPlatformWhenNoDisplay()
 {
     // Without a display server the default platform plugin aborts the
     // process; the start-up sequence shows no window, so it can do without.
-    const bool hasDisplay = !qEnvironmentVariableIsEmpty("DISPLAY")
-        || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
-        || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    const bool hasDisplay = !qEnvironmentVariableIsEmpty("DISPLAY") ||
+                            !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+                            !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
     return hasDisplay ? QByteArray() : QByteArrayLiteral("minimal");
 }
 

@@ -16,8 +16,8 @@ Installation::Installation(const QString &program)
     // Reachable by an unprivileged user too, for the tests that drop to one.
     QFile::setPermissions(m_dir.path(), QFileDevice::Permissions(0x7755));
     m_programPath = m_dir.path() + QLatin1Char('/') + QFileInfo(program).fileName();
-    m_valid = QFile::copy(program, m_programPath)
-        && addExecutable(QStringLiteral(STANDIN_BINARY), QStringLiteral("Hultrex"));
+    m_valid = QFile::copy(program, m_programPath) &&
+              addExecutable(QStringLiteral(STANDIN_BINARY), QStringLiteral("Hultrex"));
 }
 
 bool Installation::addExecutable(const QString &source, const QString &name)
@@ -25,8 +25,8 @@ bool Installation::addExecutable(const QString &source, const QString &name)
     const QString target = path() + QLatin1Char('/') + name;
     QDir().mkpath(QFileInfo(target).path());
     QFile::remove(target);
-    return QFile::copy(source, target)
-        && QFile::setPermissions(target, QFileDevice::Permissions(0x7755));
+    return QFile::copy(source, target) &&
+           QFile::setPermissions(target, QFileDevice::Permissions(0x7755));
 }
 
 bool Installation::writeFile(const QString &relativePath, const QByteArray &content)
@@ -44,8 +44,7 @@ Installation::Result Installation::run(const QStringList &arguments,
     process.setProcessEnvironment(environment);
     process.setWorkingDirectory(workingDirectory.isEmpty() ? path() : workingDirectory);
     process.setStandardOutputFile(m_outputDir.filePath(QStringLiteral("stdout")));
-    process.setStandardErrorFile(m_outputDir.filePath(QStringLiteral("stdout")),
-                                 QIODevice::Append);
+    process.setStandardErrorFile(m_outputDir.filePath(QStringLiteral("stdout")), QIODevice::Append);
     if (wrapper.isEmpty()) {
         process.start(m_programPath, arguments);
     } else {

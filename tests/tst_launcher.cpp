@@ -73,8 +73,8 @@ void TestLauncher::workingDirectory_data()
     QTest::newRow("no workpath file") << QByteArray() << QString() << "workdir";
     QTest::newRow("dot") << QByteArray(".\r\n") << QString() << "workdir";
     QTest::newRow("dot backslash upd") << QByteArray(".\\upd\\") << QString() << "upd/workdir";
-    QTest::newRow("relative to the start directory")
-        << QByteArray("upd") << "elsewhere" << "elsewhere/upd/workdir";
+    QTest::newRow("relative to the start directory") << QByteArray("upd") << "elsewhere"
+                                                     << "elsewhere/upd/workdir";
     QTest::newRow("existing directory is entered")
         << QByteArray("./exists") << QString() << "exists/workdir";
 }
@@ -93,7 +93,8 @@ void TestLauncher::workingDirectory()
     const QString start = installation.path() + '/' + startDir;
     QVERIFY(QDir().mkpath(start));
 
-    const Installation::Result result = installation.run({}, Installation::testEnvironment(), start);
+    const Installation::Result result =
+        installation.run({}, Installation::testEnvironment(), start);
     QCOMPARE(result.exitCode, 0);
     const QString workDir = installation.path() + '/' + expected;
     const QJsonObject record = waitForRecord(workDir);
@@ -108,9 +109,12 @@ void TestLauncher::pathExtended_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("expectedPrefix"); // the installation's entry follows
 
-    QTest::newRow("set") << true << "/usr/bin:/bin" << "/usr/bin:/bin:";
-    QTest::newRow("empty") << true << "" << "";
-    QTest::newRow("unset") << false << "" << "";
+    QTest::newRow("set") << true << "/usr/bin:/bin"
+                         << "/usr/bin:/bin:";
+    QTest::newRow("empty") << true << ""
+                           << "";
+    QTest::newRow("unset") << false << ""
+                           << "";
 }
 
 void TestLauncher::pathExtended()
@@ -186,8 +190,8 @@ void TestLauncher::cannotCreateWorkDir()
 
     const Installation::Result result = installation.run({"a"});
     QCOMPARE(result.exitCode, 2);
-    const QString expected = "Error. Can't create work directory " + installation.path()
-        + "/blocker/workdir";
+    const QString expected =
+        "Error. Can't create work directory " + installation.path() + "/blocker/workdir";
     QVERIFY2(result.output.contains(expected.toUtf8()), result.output.constData());
     QVERIFY(!QFile::exists(installation.workDir()));
 }
@@ -206,9 +210,9 @@ void TestLauncher::cannotEnterWorkDir()
     QVERIFY(QDir().mkpath(installation.workDir()));
     QVERIFY(QFile::setPermissions(installation.workDir(), QFileDevice::ReadOwner));
 
-    const Installation::Result result = installation.run(
-        {"a"}, Installation::testEnvironment(), QString(),
-        {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    const Installation::Result result =
+        installation.run({"a"}, Installation::testEnvironment(), QString(),
+                         {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
     QCOMPARE(result.exitCode, 1);
     const QString expected =
         "Error. Directory can not be set like current " + installation.workDir();

@@ -27,9 +27,8 @@ void TestStartup::resolveWorkDirPath_data()
     QTest::addColumn<std::optional<QByteArray>>("workpath");
     QTest::addColumn<QString>("expected");
 
-    const auto content = [](const char *bytes, int size = -1) {
-        return std::optional<QByteArray>(size < 0 ? QByteArray(bytes) : QByteArray(bytes, size));
-    };
+    const auto content = [](const char *bytes) { return std::optional<QByteArray>(bytes); };
+    const QByteArray nul(1, '\0');
     QTest::newRow("no file") << std::optional<QByteArray>() << "/opt/app/workdir";
     QTest::newRow("dot") << content(".") << "/opt/app/workdir";
     QTest::newRow("dot backslash upd") << content(".\\upd") << "/opt/app/upd/workdir";
@@ -43,8 +42,9 @@ void TestStartup::resolveWorkDirPath_data()
     QTest::newRow("root") << content("/") << "/workdir";
     QTest::newRow("empty") << content("") << "/workdir";
     QTest::newRow("white space only") << content(" \r\n\t ") << "/workdir";
-    QTest::newRow("NUL ends the path") << content("/srv/upd\0/junk\n", 15) << "/srv/upd/workdir";
-    QTest::newRow("NUL first") << content("\0/srv", 5) << "/workdir";
+    QTest::newRow("NUL ends the path")
+        << std::optional<QByteArray>("/srv/upd" + nul + "/junk\n") << "/srv/upd/workdir";
+    QTest::newRow("NUL first") << std::optional<QByteArray>(nul + "/srv") << "/workdir";
     QTest::newRow("parent of the application directory")
         << content("..\\upd") << "/opt/app/../upd/workdir";
     QTest::newRow("hidden directory name") << content(".cache") << "/opt/app/.cache/workdir";
