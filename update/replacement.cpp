@@ -116,8 +116,13 @@ void replaceFile(const QString &name, const QString &appDir, const QString &work
         postpone(cannotRemoveMessage(targetPath, target.errorString()));
         return;
     }
-    if (!staged.rename(targetPath))
+    if (!staged.rename(targetPath)) {
         postpone(cannotCopyMessage(sourcePath, staged.errorString()));
+        return;
+    }
+    // Under its new name the file is the installed one: the temporary file
+    // object would otherwise remove it when it goes.
+    staged.setAutoRemove(false);
 }
 
 } // namespace
