@@ -36,7 +36,8 @@ void wait(int ms)
 bool removeWithRetries(QFile &target, int waitMs)
 {
     for (int attempt = 0; attempt < removalAttempts; ++attempt) {
-        if (target.remove())
+        // A target that went away meanwhile is as good as removed.
+        if (target.remove() || !target.exists())
             return true;
         wait(waitMs);
     }
