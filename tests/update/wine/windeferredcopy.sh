@@ -54,10 +54,13 @@ printf 'new b' >"$work/workdir/sub dir/b 1.dll_"
 printf 'new c' >"$work/workdir/новый.dll_"
 
 # Runs the driver on the command line in FILE from the working directory, as
-# Orvane would be; prints the driver's exit code.
+# Orvane would be; prints the driver's exit code. The interpreter inherits
+# the driver's output, so that goes to a file: a pipe would stay open, and
+# the caller wait, until the interpreter ends.
 start() {
     local code=0
-    (cd "$work/workdir" && "$wine" "$work/driver.exe" "Z:$1") || code=$?
+    (cd "$work/workdir" && "$wine" "$work/driver.exe" "Z:$1") >>"$work/driver.log" 2>&1 \
+        || code=$?
     echo "$code"
 }
 
@@ -70,6 +73,10 @@ check() {
         failed=1
     fi
 }
+
+# The first start creates the prefix, which takes a while; the timing checks
+# below want it done.
+"$wine" "$work/driver.exe" >/dev/null 2>&1 || true
 
 z=Z:$work
 "$helper" "$work/line.txt" "$z/app/Orvane.exe" \
