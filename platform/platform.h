@@ -1,6 +1,8 @@
 #ifndef ORVANE_PLATFORM_H
 #define ORVANE_PLATFORM_H
 
+#include "platform/deferredcopy.h"
+
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
@@ -26,6 +28,17 @@ QByteArray headlessPlatformWhenNoDisplay();
 bool startDetached(const QString &program, const QStringList &arguments,
                    const QProcessEnvironment &environment,
                    const QString &workingDirectory = QString());
+
+// Starts the hidden command interpreter of the deferred copy (see
+// deferredcopy.h) detached, in the current directory: after about two
+// seconds it copies every source over its target and then starts
+// restartProgram without arguments. Returns whether it was started.
+bool startDeferredCopy(const CopyList &copies, const QString &restartProgram,
+                       const QProcessEnvironment &environment);
+
+// Opens a text file in the system's editor, detached. Returns whether the
+// editor was started.
+bool startEditor(const QString &filePath, const QProcessEnvironment &environment);
 
 } // namespace Platform
 

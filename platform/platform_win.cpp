@@ -1,5 +1,9 @@
 #include "platform/platform.h"
 
+#include "platform/hiddenprocess.h"
+
+#include <QDir>
+
 namespace Platform {
 
 char pathListSeparator()
@@ -16,6 +20,24 @@ QByteArray headlessPlatformWhenNoDisplay()
 {
     // A Windows session always has a desktop to create the application on.
     return QByteArray();
+}
+
+bool startDeferredCopy(const CopyList &copies, const QString &restartProgram,
+                       const QProcessEnvironment &environment)
+{
+    // The interpreter inherits this process's environment, which is the
+    // environment the children get.
+    Q_UNUSED(environment)
+    const QString commandLine = deferredCopyCommandLine(copies, restartProgram);
+    static_assert(sizeof(wchar_t) == sizeof(ushort), "wchar_t holds UTF-16 code units");
+    return startHiddenCommandLine(reinterpret_cast<const wchar_t *>(commandLine.utf16()),
+                                  static_cast<std::size_t>(commandLine.size()));
+}
+
+bool startEditor(const QString &filePath, const QProcessEnvironment &environment)
+{
+    return startDetached(QStringLiteral("notepad.exe"), {QDir::toNativeSeparators(filePath)},
+                         environment);
 }
 
 } // namespace Platform

@@ -1,0 +1,32 @@
+#ifndef ORVANE_HIDDENPROCESS_H
+#define ORVANE_HIDDENPROCESS_H
+
+// Starting a command line hidden through the Windows API. Kept free of Qt so
+// that the Windows test driver compiles it on its own with MinGW-w64.
+
+#include <cstddef>
+
+namespace Platform {
+
+// CreateProcessW needs a writable command line; Orvane copies it into a
+// buffer of this many UTF-16 code units, the terminating NUL included.
+constexpr std::size_t commandBufferUnits = 1000;
+
+// True when a command line of this many UTF-16 code units, plus its NUL,
+// fits the command buffer.
+constexpr bool fitsCommandBuffer(std::size_t units)
+{
+    return units < commandBufferUnits;
+}
+
+#ifdef _WIN32
+// Starts commandLine (length UTF-16 code units, no NUL needed) without a
+// window, in the current directory and with this process's environment, and
+// neither waits for it nor keeps its handles. A command line that does not
+// fit the command buffer is not started. Returns whether the process started.
+bool startHiddenCommandLine(const wchar_t *commandLine, std::size_t length);
+#endif
+
+} // namespace Platform
+
+#endif // ORVANE_HIDDENPROCESS_H

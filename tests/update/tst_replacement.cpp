@@ -1,0 +1,294 @@
+// The replacement pass of the self-update mode, on real files in a temporary
+// installation directory ("app") and working directory ("work").
+
+#include "update/replacement.h"
+
+#include <QtTest>
+
+#include <sys/stat.h>
+
+using Tree = QMap<QString, QByteArray>; // relative path -> content; "dir/" for a directory
+using Pairs = QList<QPair<QString, QString>>;
+Q_DECLARE_METATYPE(Tree)
+Q_DECLARE_METATYPE(Pairs)
+
+static const int shortWaitMs = 50;
+
+static bool writeTree(const QString &root, const Tree &tree)
+{
+    for (auto it = tree.begin(); it != tree.end(); ++it) {
+        const QString path = root + '/' + it.key();
+        if (it.key().endsWith('/')) {
+            if (!QDir().mkpath(path))
+                return false;
+            continue;
+        }
+        QDir().mkpath(QFileInfo(path).path());
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(it.value()) != it.value().size())
+            return false;
+    }
+    return true;
+}
+
+// Everything below root, hidden files included: a staged file left behind
+// shows up here.
+static Tree readTree(const QString &root)
+{
+    Tree tree;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString relative = QDir(root).relativeFilePath(path);
+        if (it.fileInfo().isDir()) {
+            if (QDir(path).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                   QDir::NoDotAndDotDot))
+                tree.insert(relative + '/', QByteArray());
+            continue;
+        }
+        QFile file(path);
+        tree.insert(relative, file.open(QIODevice::ReadOnly) ? file.readAll() : "<unreadable>");
+    }
+    return tree;
+}
+
+class TestReplacement : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void pass_data();
+    void pass();
+    void permissions_data();
+    void permissions();
+    void removalIsRetried_data();
+    void removalIsRetried();
+    void removalGivesUpAfterFiveAttempts();
+
+private:
+    QString expand(QString text) const
+    {
+        return text.replace("APP/", m_app + '/').replace("WORK/", m_work + '/');
+    }
+
+    QTemporaryDir m_root;
+    QString m_app;
+    QString m_work;
+};
+
+void TestReplacement::init()
+{
+    QVERIFY(m_root.isValid());
+    static int run = 0;
+    const QString base = m_root.path() + '/' + QString::number(++run);
+    m_app = base + "/app";
+    m_work = base + "/work";
+    QVERIFY(QDir().mkpath(m_app));
+    QVERIFY(QDir().mkpath(m_work));
+}
+
+void TestReplacement::pass_data()
+{
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<Tree>("app");
+    QTest::addColumn<Tree>("work");
+    QTest::addColumn<Tree>("appAfter");
+    // Messages with APP/ and WORK/ for the directories; one that ends in a
+    // blank is followed by the system's error text.
+    QTest::addColumn<QStringList>("errors");
+    QTest::addColumn<Pairs>("pending"); // (target, source)
+
+    QTest::newRow("no names") << QStringList() << Tree{{"a.dll", "old"}} << Tree{{"a.dll_", "new"}}
+                              << Tree{{"a.dll", "old"}} << QStringList() << Pairs();
+
+    QTest::newRow("missing source: target untouched, nothing pending")
+        << QStringList{"a.dll"} << Tree{{"a.dll", "old"}} << Tree() << Tree{{"a.dll", "old"}}
+        << QStringList{"Файл WORK/a.dll_ не существует."} << Pairs();
+
+    QTest::newRow("target present is replaced")
+        << QStringList{"a.dll"} << Tree{{"a.dll", "old"}, {"b.dll", "other"}}
+        << Tree{{"a.dll_", "new"}} << Tree{{"a.dll", "new"}, {"b.dll", "other"}} << QStringList()
+        << Pairs();
+
+    QTest::newRow("target absent, missing directories are created")
+        << QStringList{"plugins/sql/x.dll"} << Tree() << Tree{{"plugins/sql/x.dll_", "new"}}
+        << Tree{{"plugins/sql/x.dll", "new"}} << QStringList() << Pairs();
+
+    QTest::newRow("empty new version")
+        << QStringList{"a.dll"} << Tree{{"a.dll", "old"}} << Tree{{"a.dll_", ""}}
+        << Tree{{"a.dll", ""}} << QStringList() << Pairs();
+
+    QTest::newRow("name given twice")
+        << QStringList{"a.dll", "a.dll"} << Tree{{"a.dll", "old"}} << Tree{{"a.dll_", "new"}}
+        << Tree{{"a.dll", "new"}} << QStringList() << Pairs();
+
+    QTest::newRow("target cannot be removed: a non-empty directory stands there")
+        << QStringList{"a.dll"} << Tree{{"a.dll/keep", "kept"}} << Tree{{"a.dll_", "new"}}
+        << Tree{{"a.dll/keep", "kept"}} << QStringList{"Файл APP/a.dll не может быть удален. "}
+        << Pairs{{"APP/a.dll", "WORK/a.dll_"}};
+
+    QTest::newRow("copy fails, the installed file keeps its content")
+        << QStringList{"a.dll"} << Tree{{"a.dll", "old"}} << Tree{{"a.dll_/", ""}}
+        << Tree{{"a.dll", "old"}} << QStringList{"Файл WORK/a.dll_ не может быть скопирован. "}
+        << Pairs{{"APP/a.dll", "WORK/a.dll_"}};
+
+    QTest::newRow("a regular file where a directory is needed")
+        << QStringList{"plugins/x.dll"} << Tree{{"plugins", "a file"}}
+        << Tree{{"plugins/x.dll_", "new"}} << Tree{{"plugins", "a file"}}
+        << QStringList{"Файл WORK/plugins/x.dll_ не может быть скопирован. "}
+        << Pairs{{"APP/plugins/x.dll", "WORK/plugins/x.dll_"}};
+
+    // Only "/" separates directories: no directory is created, and here the
+    // backslash is part of the file name.
+    QTest::newRow("backslash-separated name")
+        << QStringList{"plugins\\x.dll"} << Tree() << Tree{{"plugins\\x.dll_", "new"}}
+        << Tree{{"plugins\\x.dll", "new"}} << QStringList() << Pairs();
+
+    QTest::newRow("names with blanks and non-ASCII letters")
+        << QStringList{"папка с пробелом/файл 1.dll"} << Tree()
+        << Tree{{"папка с пробелом/файл 1.dll_", "new"}}
+        << Tree{{"папка с пробелом/файл 1.dll", "new"}} << QStringList() << Pairs();
+
+    QTest::newRow("failures keep their order; the others are replaced")
+        << QStringList{"b.dll", "missing.dll", "a.dll", "c.dll", "d/e.dll"}
+        << Tree{{"a.dll/keep", "kept"}, {"b.dll/keep", "kept"}, {"c.dll", "old"}}
+        << Tree{{"a.dll_", "new a"},
+                {"b.dll_", "new b"},
+                {"c.dll_", "new c"},
+                {"d/e.dll_", "new e"}}
+        << Tree{{"a.dll/keep", "kept"},
+                {"b.dll/keep", "kept"},
+                {"c.dll", "new c"},
+                {"d/e.dll", "new e"}}
+        << QStringList{"Файл APP/b.dll не может быть удален. ",
+                       "Файл WORK/missing.dll_ не существует.",
+                       "Файл APP/a.dll не может быть удален. "}
+        << Pairs{{"APP/b.dll", "WORK/b.dll_"}, {"APP/a.dll", "WORK/a.dll_"}};
+}
+
+void TestReplacement::pass()
+{
+    QFETCH(QStringList, names);
+    QFETCH(Tree, app);
+    QFETCH(Tree, work);
+    QFETCH(Tree, appAfter);
+    QFETCH(QStringList, errors);
+    QFETCH(Pairs, pending);
+
+    QVERIFY(writeTree(m_app, app));
+    QVERIFY(writeTree(m_work, work));
+
+    const Update::PassResult result = Update::replaceFiles(names, m_app, m_work, shortWaitMs);
+
+    QCOMPARE(result.errors.size(), errors.size());
+    for (int i = 0; i < errors.size(); ++i) {
+        const QString expected = expand(errors.at(i));
+        if (expected.endsWith(' ')) {
+            QVERIFY2(result.errors.at(i).startsWith(expected) &&
+                         result.errors.at(i).size() > expected.size(),
+                     qPrintable(result.errors.at(i)));
+        } else {
+            QCOMPARE(result.errors.at(i), expected);
+        }
+    }
+    Pairs expectedPending;
+    for (const auto &pair : pending)
+        expectedPending.append({expand(pair.first), expand(pair.second)});
+    QCOMPARE(result.pending, expectedPending);
+    // Nothing else changed, no staged file is left, the sources stay.
+    QCOMPARE(readTree(m_app), appAfter);
+    QCOMPARE(readTree(m_work), work);
+}
+
+void TestReplacement::permissions_data()
+{
+    QTest::addColumn<int>("sourceMode");
+    QTest::addColumn<int>("expectedMode");
+
+    // Owner read, write and execute are added; what others may do is kept.
+    QTest::newRow("library readable by all") << 0644 << 0744;
+    QTest::newRow("executable") << 0755 << 0755;
+    QTest::newRow("owner only") << 0600 << 0700;
+    QTest::newRow("read-only") << 0444 << 0744;
+}
+
+static int unixMode(QFileDevice::Permissions permissions)
+{
+    int mode = 0;
+    const QFileDevice::Permission bits[] = {
+        QFileDevice::ReadOwner, QFileDevice::WriteOwner, QFileDevice::ExeOwner,
+        QFileDevice::ReadGroup, QFileDevice::WriteGroup, QFileDevice::ExeGroup,
+        QFileDevice::ReadOther, QFileDevice::WriteOther, QFileDevice::ExeOther};
+    for (const QFileDevice::Permission bit : bits)
+        mode = (mode << 1) | (permissions & bit ? 1 : 0);
+    return mode;
+}
+
+void TestReplacement::permissions()
+{
+    QFETCH(int, sourceMode);
+    QFETCH(int, expectedMode);
+
+    QVERIFY(writeTree(m_app, {{"a.so", "old"}}));
+    QVERIFY(writeTree(m_work, {{"a.so_", "new"}, {"b.so_", "new"}}));
+    for (const QString name : {"a.so_", "b.so_"}) {
+        QVERIFY(::chmod(QFile::encodeName(m_work + '/' + name).constData(),
+                        static_cast<mode_t>(sourceMode)) == 0);
+    }
+
+    const Update::PassResult result =
+        Update::replaceFiles({"a.so", "b.so"}, m_app, m_work, shortWaitMs);
+    QCOMPARE(result.errors, QStringList());
+    for (const QString name : {"a.so", "b.so"})
+        QCOMPARE(QString::number(unixMode(QFile::permissions(m_app + '/' + name)), 8),
+                 QString::number(expectedMode, 8));
+}
+
+// The wait between attempts runs the event loop, so the blocker can go away
+// in the meantime; the next attempt then succeeds.
+void TestReplacement::removalIsRetried_data()
+{
+    QTest::addColumn<bool>("leavesFile");
+    QTest::newRow("released: a removable file is left") << true;
+    QTest::newRow("gone") << false;
+}
+
+void TestReplacement::removalIsRetried()
+{
+    QFETCH(bool, leavesFile);
+    QVERIFY(writeTree(m_app, {{"a.dll/keep", "kept"}}));
+    QVERIFY(writeTree(m_work, {{"a.dll_", "new"}}));
+    const int waitMs = 200;
+    QTimer::singleShot(waitMs + waitMs / 2, this, [this, leavesFile] {
+        QDir(m_app + "/a.dll").removeRecursively();
+        if (leavesFile)
+            writeTree(m_app, {{"a.dll", "old"}});
+    });
+
+    const Update::PassResult result = Update::replaceFiles({"a.dll"}, m_app, m_work, waitMs);
+    QCOMPARE(result.errors, QStringList());
+    QCOMPARE(result.pending, Pairs());
+    QCOMPARE(readTree(m_app), Tree({{"a.dll", "new"}}));
+}
+
+void TestReplacement::removalGivesUpAfterFiveAttempts()
+{
+    QVERIFY(writeTree(m_app, {{"a.dll/keep", "kept"}}));
+    QVERIFY(writeTree(m_work, {{"a.dll_", "new"}}));
+    const int waitMs = 100;
+    QElapsedTimer timer;
+    timer.start();
+
+    const Update::PassResult result = Update::replaceFiles({"a.dll"}, m_app, m_work, waitMs);
+    const qint64 elapsed = timer.elapsed();
+    QCOMPARE(result.errors.size(), 1);
+    QCOMPARE(result.pending.size(), 1);
+    // A wait after each of the five attempts, and not the product's long waits.
+    QVERIFY2(elapsed >= Update::removalAttempts * waitMs, qPrintable(QString::number(elapsed)));
+    QVERIFY2(elapsed < 2 * Update::removalWaitMs, qPrintable(QString::number(elapsed)));
+}
+
+QTEST_GUILESS_MAIN(TestReplacement)
+#include "tst_replacement.moc"

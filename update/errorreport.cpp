@@ -1,0 +1,38 @@
+#include "update/errorreport.h"
+
+#include <QDebug>
+#include <QFile>
+
+namespace Update {
+
+QString errorFilePath(const QString &workDir)
+{
+    return workDir + QLatin1String("/Orvane.err");
+}
+
+QByteArray errorFileContent(const QStringList &errors)
+{
+    return errors.join(QLatin1String("\r\n")).toLocal8Bit();
+}
+
+int writeErrorFile(const QString &path, const QStringList &errors)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        qDebug() << QString(QStringLiteral("Error. Can't open err file ") + file.errorString());
+        return CannotOpenErrorFile;
+    }
+    file.write(errorFileContent(errors));
+    // QFile keeps a small write in its buffer, so a full disk shows only when
+    // the buffer goes out; close() could not report it any more.
+    file.flush();
+    if (file.error() != QFileDevice::NoError) {
+        qDebug() << QString(QStringLiteral("Error. Can't write to err file ") + file.errorString());
+        file.close();
+        return CannotWriteErrorFile;
+    }
+    file.close();
+    return 0;
+}
+
+} // namespace Update

@@ -1,0 +1,28 @@
+#ifndef ORVANE_ERRORREPORT_H
+#define ORVANE_ERRORREPORT_H
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// The error file of the self-update mode: "Orvane.err" in the working
+// directory, one message per line, opened for the user in an editor.
+namespace Update {
+
+// Exit codes of the self-update mode besides 0.
+enum ReportExitCode { CannotOpenErrorFile = 3, CannotWriteErrorFile = 5 };
+
+// The error file's path in a working directory.
+QString errorFilePath(const QString &workDir);
+
+// The file's bytes: the messages in the local 8-bit encoding, with a carriage
+// return and line feed between two messages and nothing after the last.
+QByteArray errorFileContent(const QStringList &errors);
+
+// Writes the file, replacing an earlier one. Returns 0, or logs the failure
+// and returns CannotOpenErrorFile or CannotWriteErrorFile.
+int writeErrorFile(const QString &path, const QStringList &errors);
+
+} // namespace Update
+
+#endif // ORVANE_ERRORREPORT_H
