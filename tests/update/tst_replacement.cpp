@@ -286,8 +286,9 @@ void TestReplacement::removalGivesUpAfterFiveAttempts()
     QCOMPARE(result.errors.size(), 1);
     QCOMPARE(result.pending.size(), 1);
     // A wait after each of the five attempts, and not the product's long waits.
-    QVERIFY2(elapsed >= Update::removalAttempts * waitMs, qPrintable(QString::number(elapsed)));
-    QVERIFY2(elapsed < 2 * Update::removalWaitMs, qPrintable(QString::number(elapsed)));
+    QVERIFY2(elapsed >= qint64(Update::removalAttempts) * waitMs,
+             qPrintable(QString::number(elapsed)));
+    QVERIFY2(elapsed < qint64(2) * Update::removalWaitMs, qPrintable(QString::number(elapsed)));
 }
 
 QTEST_GUILESS_MAIN(TestReplacement)
