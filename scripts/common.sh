@@ -8,6 +8,7 @@ ORVANE_PACKAGES=(
     cmake ninja-build g++ pkg-config
     qtbase5-dev qtbase5-dev-tools
     util-linux
+    xvfb xdotool
     binutils-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix wine64
 )
 
