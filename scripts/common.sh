@@ -6,9 +6,10 @@ ORVANE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # Debian packages the build, the tests and the demonstration need.
 ORVANE_PACKAGES=(
     cmake ninja-build g++ pkg-config python3
-    qtbase5-dev qtbase5-dev-tools qt6-base-dev
+    qtbase5-dev qtbase5-dev-tools qt6-base-dev qt6-qpa-plugins
     util-linux
     clang libclang-rt-14-dev clang-format clang-tidy
+    xvfb xdotool
     binutils-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix wine64
 )
 

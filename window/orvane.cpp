@@ -1,0 +1,127 @@
+#include "window/orvane.h"
+
+#include "app/handover.h"
+#include "platform/platform.h"
+#include "window/libpath.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QProcessEnvironment>
+#include <QSaveFile>
+#include <QToolTip>
+
+Orvane::Orvane(const QString &workDirPath, const QStringList &installerArgs, QWidget *parent,
+               Qt::WindowFlags flags)
+    : QMainWindow(parent, flags)
+    , workDirPath(workDirPath)
+    , installerArgs(installerArgs)
+{
+    ui.setupUi(this);
+    connect(ui.pushButton_start, &QPushButton::clicked, this, &Orvane::startClicked);
+    connect(ui.pushButton_default, &QPushButton::clicked, this, &Orvane::defaultClicked);
+    connect(ui.pushButton_PathO, &QPushButton::clicked, this, &Orvane::oClicked);
+    connect(ui.checkBox_ask, &QCheckBox::stateChanged, this, &Orvane::askCheckStateChanged);
+}
+
+bool Orvane::loadLibPaths()
+{
+    // A file that cannot be read counts as one without entries.
+    QByteArray content;
+    QFile file(LibPath::fileName(workDirPath));
+    if (file.open(QIODevice::ReadOnly)) {
+        content = file.readAll();
+        file.close();
+    }
+
+    const LibPath::Settings settings = LibPath::read(content);
+    if (!settings.showWindow)
+        ui.checkBox_ask->setCheckState(Qt::Checked);
+    ui.listWidget_Paths->addItems(settings.paths);
+    return settings.showWindow;
+}
+
+bool Orvane::saveLibPaths()
+{
+    // Written beside the old file and put in its place only when complete, so
+    // a failure at any step leaves the old settings intact.
+    const QByteArray content =
+        LibPath::write(listedPaths(), ui.checkBox_ask->checkState() == Qt::Checked);
+    QSaveFile file(LibPath::fileName(workDirPath));
+    if (file.open(QIODevice::WriteOnly)) {
+        file.write(content);
+        if (file.commit())
+            return true;
+    }
+    errorText = QLatin1String("[saveLibPaths]") +
+                QString::fromUtf8("Невозможно сохранить настройки\n") + file.errorString();
+    return false;
+}
+
+void Orvane::startInstaller()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    const QString variable = QStringLiteral("LD_LIBRARY_PATH");
+    environment.insert(variable,
+                       LibPath::libraryPathValue(environment.value(variable), listedPaths()));
+    Platform::startDetached(HandOver::installerPath(QCoreApplication::applicationDirPath()),
+                            installerArgs, environment);
+}
+
+QPoint Orvane::widgetGlobalPos(const QWidget *widget)
+{
+    const QWidget *parent = widget->parentWidget();
+    return parent ? parent->mapToGlobal(widget->pos()) : widget->pos();
+}
+
+void Orvane::startClicked()
+{
+    if (!saveLibPaths()) {
+        QToolTip::showText(widgetGlobalPos(ui.pushButton_start), errorText);
+        return;
+    }
+    startInstaller();
+    close();
+}
+
+void Orvane::defaultClicked()
+{
+    ui.listWidget_Paths->clear();
+    ui.listWidget_Paths->addItem(LibPath::defaultPath());
+}
+
+void Orvane::oClicked()
+{
+    QFileDialog dialog(this, QString::fromUtf8("Укажите путь к клиентским библиотекам"), QString(),
+                       QString());
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+
+    // The directory the user chose: the one selected in the dialog, or the
+    // one it shows when nothing is selected there.
+    const QStringList selected = dialog.selectedFiles();
+    const QString chosen = selected.isEmpty() ? dialog.directory().absolutePath()
+                                              : QDir(selected.first()).absolutePath();
+    ui.listWidget_Paths->addItem(chosen);
+}
+
+void Orvane::askCheckStateChanged(int state)
+{
+    if (state == Qt::Unchecked)
+        return;
+    QToolTip::showText(widgetGlobalPos(ui.checkBox_ask),
+                       QString::fromUtf8("Чтобы снова видеть это окно\n"
+                                         "необходимо удалить файл libpath\n"
+                                         "в рабочей директории пользователя"));
+}
+
+QStringList Orvane::listedPaths() const
+{
+    QStringList paths;
+    for (int row = 0; row < ui.listWidget_Paths->count(); ++row)
+        paths.append(ui.listWidget_Paths->item(row)->text());
+    return paths;
+}
