@@ -8,12 +8,19 @@
 #include "window/orvane.h"
 
 #include <QApplication>
+#include <QDebug>
+
+// Exit code when the window would have to be shown but there is no display.
+static const int noDisplayExitCode = 6;
 
 int main(int argc, char *argv[])
 {
-    // The window needs a real display, so unlike Orvane there is no headless
-    // fallback here.
+    // Without a display the application comes up all the same: the user who
+    // asked not to be asked again still gets the installer, and everybody
+    // else a message instead of an abort.
+    const bool headless = Startup::chooseHeadlessPlatformIfNeeded();
     QApplication app(argc, argv);
+    Startup::forgetHeadlessPlatform(headless);
 
     Startup::Context context;
     const int prepared = Startup::prepareProcess(argv[0], &context);
@@ -24,6 +31,10 @@ int main(int argc, char *argv[])
     if (!window.loadLibPaths()) {
         window.startInstaller();
         return 0;
+    }
+    if (headless) {
+        qDebug() << "Error. No display to show the window on";
+        return noDisplayExitCode;
     }
     window.show();
     return app.exec();

@@ -64,7 +64,7 @@ QString decode(const QByteArray &content)
 
     // Valid UTF-8 survives the way there and back unchanged; anything else
     // was written by hand in the local encoding.
-    const QString text = QString::fromUtf8(bytes);
+    QString text = QString::fromUtf8(bytes);
     if (text.toUtf8() == bytes)
         return text;
     return QString::fromLocal8Bit(bytes);

@@ -148,6 +148,9 @@ void TestForm::tabOrder()
 void TestForm::styleSheet()
 {
     using Rule = QPair<QString, QStringList>;
+    // The gradients are long values split over several literals, not lists
+    // that lack a comma.
+    // NOLINTBEGIN(bugprone-suspicious-missing-comma)
     const QList<Rule> expected{
         {"QPushButton",
          {"color: white",
@@ -184,6 +187,7 @@ void TestForm::styleSheet()
          {"border-radius: 3px", "border-width: 1px", "border-style: solid",
           "border-color: rgb(85, 170, 255)"}},
     };
+    // NOLINTEND(bugprone-suspicious-missing-comma)
 
     Orvane window("/nowhere", {});
     // Rules and declarations in order, each with white space around it removed.

@@ -14,6 +14,8 @@ private slots:
     void dontAskStartsInstallerAtOnce();
     void showsWindowWithoutLibpath();
     void startupFailure();
+    void withoutDisplay_data();
+    void withoutDisplay();
 };
 
 void TestOrvanePaths::dontAskStartsInstallerAtOnce_data()
@@ -164,6 +166,45 @@ void TestOrvanePaths::startupFailure()
     const QString expected =
         "Error. Can't create work directory " + installation.path() + "/blocker/workdir";
     QVERIFY2(result.output.contains(expected.toUtf8()), result.output.constData());
+}
+
+void TestOrvanePaths::withoutDisplay_data()
+{
+    QTest::addColumn<QByteArray>("stored"); // null: no "libpath"
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<bool>("installerStarted");
+
+    QTest::newRow("window to show") << QByteArray() << 6 << false;
+    QTest::newRow("not to be asked again") << QByteArray("show = 0\n") << 0 << true;
+}
+
+void TestOrvanePaths::withoutDisplay()
+{
+    QFETCH(QByteArray, stored);
+    QFETCH(int, exitCode);
+    QFETCH(bool, installerStarted);
+
+    Installation installation(QStringLiteral(ORVANEPATHS_BINARY));
+    QVERIFY(installation.isValid());
+    if (!stored.isNull())
+        QVERIFY(installation.writeFile("workdir/libpath", stored));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(name);
+
+    const Installation::Result result = installation.run({"a"}, environment);
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, exitCode);
+    if (installerStarted) {
+        const QJsonObject record = waitForRecord(installation.workDir());
+        QCOMPARE(recordedArguments(record), QStringList{"a"});
+        QVERIFY(record.value("QT_QPA_PLATFORM").isNull());
+    } else {
+        QVERIFY2(result.output.contains("Error. No display to show the window on"),
+                 result.output.constData());
+        QVERIFY(!QFile::exists(installation.workDir() + "/Hultrex-received.json"));
+        QVERIFY(!QFile::exists(installation.workDir() + "/libpath"));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestOrvanePaths)
