@@ -43,8 +43,12 @@ Installation::Result Installation::run(const QStringList &arguments,
     QProcess process;
     process.setProcessEnvironment(environment);
     process.setWorkingDirectory(workingDirectory.isEmpty() ? path() : workingDirectory);
-    process.setStandardOutputFile(m_outputDir.filePath(QStringLiteral("stdout")));
-    process.setStandardErrorFile(m_outputDir.filePath(QStringLiteral("stdout")), QIODevice::Append);
+    // Both channels append, so that what the program's children write later
+    // does not overwrite what the program wrote before.
+    const QString output = m_outputDir.filePath(QStringLiteral("stdout"));
+    QFile::remove(output);
+    process.setStandardOutputFile(output, QIODevice::Append);
+    process.setStandardErrorFile(output, QIODevice::Append);
     if (wrapper.isEmpty()) {
         process.start(m_programPath, arguments);
     } else {

@@ -140,10 +140,11 @@ void TestOrvanePaths::showsWindowWithoutLibpath()
         paths.waitForFinished(3000);
     }
     QCOMPARE(paths.state(), QProcess::NotRunning);
+    const QByteArray output = paths.readAll();
     QCOMPARE(paths.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(paths.exitCode(), 0);
+    QVERIFY2(paths.exitCode() == 0, output.constData());
     const QJsonObject record = waitForRecord(installation.workDir());
-    QVERIFY2(!record.isEmpty(), paths.readAll().constData());
+    QVERIFY2(!record.isEmpty(), output.constData());
     QCOMPARE(record.value("LD_LIBRARY_PATH").toString(), QString("/usr/local/lib"));
     QCOMPARE(recordedArguments(record), QStringList{"x"});
     QFile file(installation.workDir() + "/libpath");
