@@ -31,9 +31,7 @@ bool Installation::addExecutable(const QString &source, const QString &name)
 
 bool Installation::writeFile(const QString &relativePath, const QByteArray &content)
 {
-    QFile file(path() + QLatin1Char('/') + relativePath);
-    QDir().mkpath(QFileInfo(file).path());
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+    return ::writeFile(path() + QLatin1Char('/') + relativePath, content);
 }
 
 Installation::Result Installation::run(const QStringList &arguments,
@@ -76,6 +74,19 @@ QProcessEnvironment Installation::testEnvironment()
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     return environment;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &content)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
 }
 
 bool waitForFile(const QString &path, int timeoutMs)

@@ -53,6 +53,12 @@ private:
     bool m_valid = false;
 };
 
+// The content of a file; empty when it cannot be read.
+QByteArray readFile(const QString &path);
+
+// Writes a file whole, creating its directories. Returns whether it worked.
+bool writeFile(const QString &path, const QByteArray &content);
+
 // Polls for a file until it exists or timeoutMs has passed.
 bool waitForFile(const QString &path, int timeoutMs = 10000);
 

@@ -25,19 +25,6 @@ private slots:
 // that no longer names it once the working directory has been entered.
 static const QStringList relativeStart{"/bin/sh", "-c", "shift; exec ./Orvane \"$@\"", "sh"};
 
-static QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-static bool writeFile(const QString &path, const QByteArray &content)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
 // Environment whose PATH starts with dir.
 static QProcessEnvironment withPathFirst(const QString &dir)
 {

@@ -16,18 +16,6 @@ const QString askAgainTip = QStringLiteral("Чтобы снова видеть �
                                            "необходимо удалить файл libpath\n"
                                            "в рабочей директории пользователя");
 
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
 QStringList items(const Orvane &window)
 {
     const auto *list = window.findChild<QListWidget *>("listWidget_Paths");

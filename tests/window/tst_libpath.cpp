@@ -1,6 +1,7 @@
 // The "libpath" settings file: reading, the exact bytes written, round trips
 // and failed saves, through the window's own load and save operations.
 
+#include "testsupport.h"
 #include "window/libpath.h"
 #include "window/orvane.h"
 
@@ -35,7 +36,6 @@ private:
     static QCheckBox *box(Orvane &window);
     static QStringList items(Orvane &window);
     static void setItems(Orvane &window, const QStringList &paths);
-    static QByteArray readFile(const QString &path);
 };
 
 QListWidget *TestLibPath::list(Orvane &window)
@@ -60,12 +60,6 @@ void TestLibPath::setItems(Orvane &window, const QStringList &paths)
 {
     list(window)->clear();
     list(window)->addItems(paths);
-}
-
-QByteArray TestLibPath::readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 void TestLibPath::lookup_data()
@@ -145,9 +139,7 @@ void TestLibPath::load()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     if (!content.isNull()) {
-        QFile file(dir.filePath("libpath"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(content);
+        QVERIFY(writeFile(dir.filePath("libpath"), content));
     }
 
     Orvane window(dir.path(), {});
@@ -162,10 +154,7 @@ void TestLibPath::loadTwiceAppends()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    QFile file(dir.filePath("libpath"));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("path = /a\npath = /b\n");
-    file.close();
+    QVERIFY(writeFile(dir.filePath("libpath"), "path = /a\npath = /b\n"));
 
     Orvane window(dir.path(), {});
     list(window)->addItem("/kept");
@@ -206,10 +195,8 @@ void TestLibPath::save()
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    QFile old(dir.filePath("libpath"));
-    QVERIFY(old.open(QIODevice::WriteOnly));
-    old.write("path = /old/entry/that/is/longer/than/the/new/content\nshow = 0\n");
-    old.close();
+    QVERIFY(writeFile(dir.filePath("libpath"),
+                      "path = /old/entry/that/is/longer/than/the/new/content\nshow = 0\n"));
 
     Orvane window(dir.path(), {});
     setItems(window, paths);
@@ -282,10 +269,7 @@ void TestLibPath::nonUtf8Locale()
         QCOMPARE(items(window), QStringList{path});
     }
     // ... and a file written by hand in the local encoding still reads right.
-    QFile file(dir.filePath("libpath"));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("path = " + codec->fromUnicode(path) + "\r\n");
-    file.close();
+    QVERIFY(writeFile(dir.filePath("libpath"), "path = " + codec->fromUnicode(path) + "\r\n"));
     Orvane window(dir.path(), {});
     window.loadLibPaths();
     QCOMPARE(items(window), QStringList{path});
@@ -311,8 +295,7 @@ void TestLibPath::failedSave()
     QString workDir = dir.path();
     if (blocker.isEmpty()) {
         workDir = dir.filePath("file");
-        QFile file(workDir);
-        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(writeFile(workDir, QByteArray()));
     } else {
         QVERIFY(QDir(dir.path()).mkpath(blocker + "/inside"));
     }
