@@ -1,14 +1,8 @@
+#include "app/application.h"
 #include "app/launcher.h"
-#include "app/startup.h"
-
-#include <QApplication>
 
 int main(int argc, char *argv[])
 {
-    // The application object sees argc and argv first and removes Qt's own
-    // options from them, so those never count as the program's arguments.
-    const bool headless = Startup::chooseHeadlessPlatformIfNeeded();
-    QApplication app(argc, argv);
-    Startup::forgetHeadlessPlatform(headless);
+    Startup::Application app(argc, argv);
     return runLauncher(argc, argv);
 }

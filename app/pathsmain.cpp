@@ -3,11 +3,11 @@
 // asked not to be asked again, starts the installer with the stored
 // directories at once.
 
+#include "app/application.h"
 #include "app/handover.h"
 #include "app/startup.h"
 #include "window/orvane.h"
 
-#include <QApplication>
 #include <QDebug>
 
 // Exit code when the window would have to be shown but there is no display.
@@ -18,9 +18,7 @@ int main(int argc, char *argv[])
     // Without a display the application comes up all the same: the user who
     // asked not to be asked again still gets the installer, and everybody
     // else a message instead of an abort.
-    const bool headless = Startup::chooseHeadlessPlatformIfNeeded();
-    QApplication app(argc, argv);
-    Startup::forgetHeadlessPlatform(headless);
+    Startup::Application app(argc, argv);
 
     Startup::Context context;
     const int prepared = Startup::prepareProcess(argv[0], &context);
@@ -32,7 +30,7 @@ int main(int argc, char *argv[])
         window.startInstaller();
         return 0;
     }
-    if (headless) {
+    if (app.isHeadless()) {
         qDebug() << "Error. No display to show the window on";
         return noDisplayExitCode;
     }

@@ -52,21 +52,6 @@ std::optional<QByteArray> readWorkpathFile(const QString &appDir)
     return file.readAll();
 }
 
-bool chooseHeadlessPlatformIfNeeded()
-{
-    const QByteArray platform = Platform::headlessPlatformWhenNoDisplay();
-    if (platform.isEmpty())
-        return false;
-    qputenv("QT_QPA_PLATFORM", platform);
-    return true;
-}
-
-void forgetHeadlessPlatform(bool chosen)
-{
-    if (chosen)
-        qunsetenv("QT_QPA_PLATFORM");
-}
-
 static void extendPath(const QString &appDir)
 {
     const QByteArray entry = (appDir + QLatin1String("/clientslibs")).toLocal8Bit();

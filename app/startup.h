@@ -29,14 +29,6 @@ bool isUpdateOption(const QByteArray &argument);
 // Content of appDir + "/workpath", or std::nullopt when it cannot be read.
 std::optional<QByteArray> readWorkpathFile(const QString &appDir);
 
-// Before the application object exists: when the process has no display,
-// chooses a platform plugin that needs none. Returns whether it did.
-bool chooseHeadlessPlatformIfNeeded();
-
-// After the application object exists: takes back the choice, so that it
-// does not reach the processes this one starts.
-void forgetHeadlessPlatform(bool chosen);
-
 struct Context
 {
     QString workDirPath;

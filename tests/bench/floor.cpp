@@ -1,14 +1,10 @@
 // The floor for measuring Orvane's start: a program that constructs the same
-// application object, in the same way, and returns at once.
+// application object and returns at once.
 
-#include "app/startup.h"
-
-#include <QApplication>
+#include "app/application.h"
 
 int main(int argc, char *argv[])
 {
-    const bool headless = Startup::chooseHeadlessPlatformIfNeeded();
-    QApplication app(argc, argv);
-    Startup::forgetHeadlessPlatform(headless);
+    Startup::Application app(argc, argv);
     return 0;
 }
