@@ -1,26 +1,22 @@
 #include "app/handover.h"
 
+#include "installation/installation.h"
 #include "platform/platform.h"
 
 #include <QCoreApplication>
 
 namespace HandOver {
 
-QString installerPath(const QString &appDir)
-{
-    return appDir + QLatin1String("/Hultrex") + Platform::executableSuffix();
-}
-
 QStringList installerArguments(const QStringList &applicationArguments)
 {
     return applicationArguments.mid(1);
 }
 
-int run(const QProcessEnvironment &environment)
+Install::ExitCode run(const QProcessEnvironment &environment)
 {
-    Platform::startDetached(installerPath(QCoreApplication::applicationDirPath()),
+    Platform::startDetached(Install::installerPath(QCoreApplication::applicationDirPath()),
                             installerArguments(QCoreApplication::arguments()), environment);
-    return 0;
+    return Install::Ok;
 }
 
 } // namespace HandOver

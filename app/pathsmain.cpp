@@ -10,9 +10,6 @@
 
 #include <QDebug>
 
-// Exit code when the window would have to be shown but there is no display.
-static const int noDisplayExitCode = 6;
-
 int main(int argc, char *argv[])
 {
     // Without a display the application comes up all the same: the user who
@@ -21,18 +18,18 @@ int main(int argc, char *argv[])
     Startup::Application app(argc, argv);
 
     Startup::Context context;
-    const int prepared = Startup::prepareProcess(argv[0], &context);
-    if (prepared != Startup::Ok)
+    const Install::ExitCode prepared = Startup::prepareProcess(&context);
+    if (prepared != Install::Ok)
         return prepared;
 
     Orvane window(context.workDirPath, HandOver::installerArguments(QCoreApplication::arguments()));
     if (!window.loadLibPaths()) {
         window.startInstaller();
-        return 0;
+        return Install::Ok;
     }
     if (app.isHeadless()) {
         qDebug() << "Error. No display to show the window on";
-        return noDisplayExitCode;
+        return Install::NoDisplay;
     }
     window.show();
     return app.exec();

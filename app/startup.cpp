@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include "installation/installation.h"
 #include "platform/platform.h"
 
 #include <QCoreApplication>
@@ -8,13 +9,6 @@
 #include <QFile>
 
 namespace Startup {
-
-QByteArray appendListEntry(const QByteArray &list, const QByteArray &entry, char separator)
-{
-    if (list.isEmpty())
-        return entry;
-    return list + separator + entry;
-}
 
 QString resolveWorkDirPath(const QString &appDir, const std::optional<QByteArray> &workpath)
 {
@@ -55,10 +49,11 @@ std::optional<QByteArray> readWorkpathFile(const QString &appDir)
 static void extendPath(const QString &appDir)
 {
     const QByteArray entry = (appDir + QLatin1String("/clientslibs")).toLocal8Bit();
-    qputenv("PATH", appendListEntry(qgetenv("PATH"), entry, Platform::pathListSeparator()));
+    qputenv("PATH",
+            Install::appendListEntry(qgetenv("PATH"), entry, Platform::pathListSeparator()));
 }
 
-int prepareProcess(const char *argv0, Context *context)
+Install::ExitCode prepareProcess(Context *context)
 {
     const QString appDir = QCoreApplication::applicationDirPath();
     extendPath(appDir);
@@ -66,17 +61,16 @@ int prepareProcess(const char *argv0, Context *context)
     const QString path = resolveWorkDirPath(appDir, readWorkpathFile(appDir));
     if (!QDir(QDir::currentPath()).mkpath(path)) {
         qDebug() << QString(QStringLiteral("Error. Can't create work directory ") + path);
-        return CannotCreateWorkDir;
+        return Install::CannotCreateWorkDir;
     }
     if (!QDir::setCurrent(path)) {
         qDebug() << QString(QStringLiteral("Error. Directory can not be set like current ") + path);
-        return CannotEnterWorkDir;
+        return Install::CannotEnterWorkDir;
     }
 
     context->workDirPath = path;
-    context->ownPath = QString::fromLocal8Bit(argv0);
     context->childEnvironment = QProcessEnvironment::systemEnvironment();
-    return Ok;
+    return Install::Ok;
 }
 
 } // namespace Startup

@@ -1,6 +1,8 @@
 #ifndef ORVANE_STARTUP_H
 #define ORVANE_STARTUP_H
 
+#include "installation/exitcode.h"
+
 #include <QByteArray>
 #include <QProcessEnvironment>
 #include <QString>
@@ -11,13 +13,6 @@
 // real work: PATH extension, working directory resolved, created and entered,
 // child environment captured. The pure pieces are exposed for the tests.
 namespace Startup {
-
-// Exit codes of the start-up sequence.
-enum ExitCode { Ok = 0, CannotEnterWorkDir = 1, CannotCreateWorkDir = 2 };
-
-// Appends entry to a search-path list. No separator is put in front of the
-// first entry: an empty entry would mean "the current directory".
-QByteArray appendListEntry(const QByteArray &list, const QByteArray &entry, char separator);
 
 // The working directory for an application directory and the content of its
 // "workpath" file (std::nullopt when there is no readable file).
@@ -32,14 +27,13 @@ std::optional<QByteArray> readWorkpathFile(const QString &appDir);
 struct Context
 {
     QString workDirPath;
-    QString ownPath; // argv[0] as the program was invoked
     QProcessEnvironment childEnvironment;
 };
 
 // Runs PATH extension, working-directory resolution, creation and entry, and
 // captures the child environment. The application object must exist. Returns
 // Ok and fills context, or logs the failure and returns its exit code.
-int prepareProcess(const char *argv0, Context *context);
+Install::ExitCode prepareProcess(Context *context);
 
 } // namespace Startup
 

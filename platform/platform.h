@@ -1,8 +1,6 @@
 #ifndef ORVANE_PLATFORM_H
 #define ORVANE_PLATFORM_H
 
-#include "platform/deferredcopy.h"
-
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
@@ -29,12 +27,11 @@ bool startDetached(const QString &program, const QStringList &arguments,
                    const QProcessEnvironment &environment,
                    const QString &workingDirectory = QString());
 
-// Starts the hidden command interpreter of the deferred copy (see
-// deferredcopy.h) detached, in the current directory: after about two
-// seconds it copies every source over its target and then starts
-// restartProgram without arguments. Returns whether it was started.
-bool startDeferredCopy(const CopyList &copies, const QString &restartProgram,
-                       const QProcessEnvironment &environment);
+#ifdef Q_OS_WIN
+// Starts a command line without a window, detached, in the current directory
+// and with this process's environment. Returns whether it was started.
+bool startHiddenCommandLine(const QString &commandLine);
+#endif
 
 // Opens a text file in the system's editor, detached. Returns whether the
 // editor was started.

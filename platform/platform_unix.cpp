@@ -22,13 +22,6 @@ QByteArray headlessPlatformWhenNoDisplay()
     return hasDisplay ? QByteArray() : QByteArrayLiteral("minimal");
 }
 
-bool startDeferredCopy(const CopyList &copies, const QString &restartProgram,
-                       const QProcessEnvironment &environment)
-{
-    return startDetached(QStringLiteral("/bin/sh"),
-                         deferredCopyShellArguments(copies, restartProgram), environment);
-}
-
 bool startEditor(const QString &filePath, const QProcessEnvironment &environment)
 {
     // The desktop's opener chooses the editor the user is used to.

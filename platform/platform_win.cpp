@@ -22,13 +22,8 @@ QByteArray headlessPlatformWhenNoDisplay()
     return QByteArray();
 }
 
-bool startDeferredCopy(const CopyList &copies, const QString &restartProgram,
-                       const QProcessEnvironment &environment)
+bool startHiddenCommandLine(const QString &commandLine)
 {
-    // The interpreter inherits this process's environment, which is the
-    // environment the children get.
-    Q_UNUSED(environment)
-    const QString commandLine = deferredCopyCommandLine(copies, restartProgram);
     static_assert(sizeof(wchar_t) == sizeof(ushort), "wchar_t holds UTF-16 code units");
     return startHiddenCommandLine(reinterpret_cast<const wchar_t *>(commandLine.utf16()),
                                   static_cast<std::size_t>(commandLine.size()));

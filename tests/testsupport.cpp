@@ -6,8 +6,12 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QListWidget>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QThread>
+
+#include <unistd.h>
 
 Installation::Installation(const QString &program)
 {
@@ -65,8 +69,7 @@ Installation::Result Installation::run(const QStringList &arguments,
 
 QByteArray Installation::outputSoFar() const
 {
-    QFile file(m_outputDir.filePath(QStringLiteral("stdout")));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return readFile(m_outputDir.filePath(QStringLiteral("stdout")));
 }
 
 QProcessEnvironment Installation::testEnvironment()
@@ -116,4 +119,35 @@ QStringList recordedArguments(const QJsonObject &record)
     for (const QJsonValue &value : array)
         arguments.append(value.toString());
     return arguments;
+}
+
+QProcessEnvironment withoutDisplayVariables(QProcessEnvironment env)
+{
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(QString::fromLatin1(name));
+    return env;
+}
+
+QStringList listTexts(const QListWidget *list)
+{
+    QStringList texts;
+    for (int row = 0; row < list->count(); ++row)
+        texts.append(list->item(row)->text());
+    return texts;
+}
+
+QStringList unprivilegedWrapper()
+{
+    const QString id = QString::number(unprivilegedId);
+    return {QStringLiteral("setpriv"), QStringLiteral("--reuid=") + id,
+            QStringLiteral("--regid=") + id, QStringLiteral("--clear-groups")};
+}
+
+QString cannotDropPrivileges()
+{
+    if (geteuid() != 0)
+        return QStringLiteral("dropping to an unprivileged user needs root");
+    if (QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
+        return QStringLiteral("setpriv is not installed");
+    return QString();
 }

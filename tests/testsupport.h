@@ -1,12 +1,19 @@
 #ifndef ORVANE_TESTSUPPORT_H
 #define ORVANE_TESTSUPPORT_H
 
+#include "update/deferredcopy.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTest>
+
+class QListWidget;
+
+Q_DECLARE_METATYPE(Update::CopyList)
 
 // A temporary installation directory holding a copy of a built program and
 // the stand-in installer "Hultrex", for running the program as a real process.
@@ -68,5 +75,40 @@ QJsonObject waitForRecord(const QString &dir, const QString &name = QStringLiter
 
 // The arguments of a stand-in record.
 QStringList recordedArguments(const QJsonObject &record);
+
+// env without any variable that names a display or a Qt platform, as on a
+// machine without a desktop.
+QProcessEnvironment withoutDisplayVariables(QProcessEnvironment env);
+
+// The texts of a list's entries, in order.
+QStringList listTexts(const QListWidget *list);
+
+// The child of parent of type T with this object name; a missing one fails
+// the test at once with its name rather than crashing it later.
+template<typename T>
+T *child(const QObject &parent, const char *name)
+{
+    T *found = parent.findChild<T *>(QString::fromLatin1(name));
+    if (!found)
+        QTest::qFail(name, __FILE__, __LINE__);
+    return found;
+}
+
+// The user the tests drop to, and the command prefix that runs a program as
+// that user.
+constexpr unsigned unprivilegedId = 65534;
+QStringList unprivilegedWrapper();
+
+// Why a test cannot run a program as the unprivileged user here (not root,
+// or no setpriv), or an empty text when it can.
+QString cannotDropPrivileges();
+
+// Skips the calling test when it cannot drop to the unprivileged user.
+#define SKIP_UNLESS_CAN_DROP_PRIVILEGES()                                                          \
+    do {                                                                                           \
+        const QString why = cannotDropPrivileges();                                                \
+        if (!why.isEmpty())                                                                        \
+            QSKIP(qPrintable(why));                                                                \
+    } while (false)
 
 #endif // ORVANE_TESTSUPPORT_H

@@ -157,11 +157,8 @@ void TestLauncher::startsWithoutDisplay()
 {
     Installation installation;
     QVERIFY(installation.isValid());
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-        environment.remove(name);
-
-    const Installation::Result result = installation.run({"a b"}, environment);
+    const Installation::Result result = installation.run(
+        {"a b"}, withoutDisplayVariables(QProcessEnvironment::systemEnvironment()));
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 0);
     const QJsonObject record = waitForRecord(installation.workDir());
@@ -198,10 +195,7 @@ void TestLauncher::cannotCreateWorkDir()
 
 void TestLauncher::cannotEnterWorkDir()
 {
-    if (geteuid() != 0)
-        QSKIP("dropping to an unprivileged user needs root");
-    if (QStandardPaths::findExecutable("setpriv").isEmpty())
-        QSKIP("setpriv is not installed");
+    SKIP_UNLESS_CAN_DROP_PRIVILEGES();
 
     Installation installation;
     QVERIFY(installation.isValid());
@@ -211,8 +205,7 @@ void TestLauncher::cannotEnterWorkDir()
     QVERIFY(QFile::setPermissions(installation.workDir(), QFileDevice::ReadOwner));
 
     const Installation::Result result =
-        installation.run({"a"}, Installation::testEnvironment(), QString(),
-                         {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+        installation.run({"a"}, Installation::testEnvironment(), QString(), unprivilegedWrapper());
     QCOMPARE(result.exitCode, 1);
     const QString expected =
         "Error. Directory can not be set like current " + installation.workDir();

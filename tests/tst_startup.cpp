@@ -1,5 +1,6 @@
 #include "app/handover.h"
 #include "app/startup.h"
+#include "installation/installation.h"
 #include "platform/platform.h"
 
 #include <QtTest>
@@ -101,7 +102,7 @@ void TestStartup::appendListEntry()
     QFETCH(QByteArray, list);
     QFETCH(char, separator);
     QFETCH(QByteArray, expected);
-    QCOMPARE(Startup::appendListEntry(list, "/opt/app/clientslibs", separator), expected);
+    QCOMPARE(Install::appendListEntry(list, "/opt/app/clientslibs", separator), expected);
 }
 
 void TestStartup::installerArguments()
@@ -110,7 +111,7 @@ void TestStartup::installerArguments()
     QCOMPARE(HandOver::installerArguments({QStringLiteral("Orvane")}), QStringList());
     const QStringList given{QStringLiteral("a b"), QString(), QStringLiteral("\"\\")};
     QCOMPARE(HandOver::installerArguments(QStringList{QStringLiteral("./Orvane")} + given), given);
-    QCOMPARE(HandOver::installerPath(QStringLiteral("/opt/app")),
+    QCOMPARE(Install::installerPath(QStringLiteral("/opt/app")),
              QStringLiteral("/opt/app/Hultrex") + Platform::executableSuffix());
 }
 

@@ -15,12 +15,12 @@ QByteArray errorFileContent(const QStringList &errors)
     return errors.join(QLatin1String("\r\n")).toLocal8Bit();
 }
 
-int writeErrorFile(const QString &path, const QStringList &errors)
+Install::ExitCode writeErrorFile(const QString &path, const QStringList &errors)
 {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         qDebug() << QString(QStringLiteral("Error. Can't open err file ") + file.errorString());
-        return CannotOpenErrorFile;
+        return Install::CannotOpenErrorFile;
     }
     file.write(errorFileContent(errors));
     // QFile keeps a small write in its buffer, so a full disk shows only when
@@ -29,10 +29,10 @@ int writeErrorFile(const QString &path, const QStringList &errors)
     if (file.error() != QFileDevice::NoError) {
         qDebug() << QString(QStringLiteral("Error. Can't write to err file ") + file.errorString());
         file.close();
-        return CannotWriteErrorFile;
+        return Install::CannotWriteErrorFile;
     }
     file.close();
-    return 0;
+    return Install::Ok;
 }
 
 } // namespace Update

@@ -1,6 +1,8 @@
 #ifndef ORVANE_ERRORREPORT_H
 #define ORVANE_ERRORREPORT_H
 
+#include "installation/exitcode.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -9,9 +11,6 @@
 // directory, one message per line, opened for the user in an editor.
 namespace Update {
 
-// Exit codes of the self-update mode besides 0.
-enum ReportExitCode { CannotOpenErrorFile = 3, CannotWriteErrorFile = 5 };
-
 // The error file's path in a working directory.
 QString errorFilePath(const QString &workDir);
 
@@ -19,9 +18,9 @@ QString errorFilePath(const QString &workDir);
 // return and line feed between two messages and nothing after the last.
 QByteArray errorFileContent(const QStringList &errors);
 
-// Writes the file, replacing an earlier one. Returns 0, or logs the failure
+// Writes the file, replacing an earlier one. Returns Ok, or logs the failure
 // and returns CannotOpenErrorFile or CannotWriteErrorFile.
-int writeErrorFile(const QString &path, const QStringList &errors);
+Install::ExitCode writeErrorFile(const QString &path, const QStringList &errors);
 
 } // namespace Update
 

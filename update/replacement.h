@@ -1,7 +1,7 @@
 #ifndef ORVANE_REPLACEMENT_H
 #define ORVANE_REPLACEMENT_H
 
-#include "platform/deferredcopy.h"
+#include "update/deferredcopy.h"
 
 #include <QString>
 #include <QStringList>
@@ -18,8 +18,8 @@ constexpr int removalWaitMs = 1000;
 
 struct PassResult
 {
-    QStringList errors;         // one message per failure, in order
-    Platform::CopyList pending; // files to copy once the program has ended
+    QStringList errors; // one message per failure, in order
+    CopyList pending;   // files to copy once the program has ended
 };
 
 // Replaces appDir + "/" + name by workDir + "/" + name + "_" for every name,

@@ -1,27 +1,30 @@
 #ifndef ORVANE_UPDATEMODE_H
 #define ORVANE_UPDATEMODE_H
 
-#include "app/startup.h"
+#include "installation/exitcode.h"
 #include "update/replacement.h"
 
 #include <QProcessEnvironment>
 #include <QString>
+#include <QStringList>
 
-// The self-update mode, chosen by "-r": argv[2..argc-1] name installation
-// files whose new versions wait in the working directory.
+// The self-update mode, chosen by "-r": the names that follow it are
+// installation files whose new versions wait in the working directory.
 namespace Update {
 
 // Ends the mode after the replacement pass, in this order: files still
 // pending go to the hidden command interpreter, which copies them and
 // restarts the program; else a pass without errors restarts the program at
 // once; else the errors go to the error file in workDir, which is opened in
-// the editor. Returns the program's exit code: 0, CannotOpenErrorFile or
+// the editor. Returns the program's exit code: Ok, CannotOpenErrorFile or
 // CannotWriteErrorFile.
-int finish(const PassResult &pass, const QString &restartProgram,
-           const QProcessEnvironment &environment, const QString &workDir);
+Install::ExitCode finish(const PassResult &pass, const QString &restartProgram,
+                         const QProcessEnvironment &environment, const QString &workDir);
 
-// Runs the mode and returns the program's exit code.
-int run(int argc, char **argv, const Startup::Context &context);
+// Runs the mode on these installation files, with the environment the
+// children get, and returns the program's exit code. The working directory
+// is the current directory.
+Install::ExitCode run(const QStringList &names, const QProcessEnvironment &environment);
 
 } // namespace Update
 

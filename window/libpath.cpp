@@ -1,6 +1,6 @@
 #include "window/libpath.h"
 
-#include "app/startup.h"
+#include "installation/installation.h"
 
 namespace LibPath {
 
@@ -104,7 +104,7 @@ QString libraryPathValue(const QString &inherited, const QStringList &paths)
     for (const QString &path : paths) {
         const QByteArray entry = path.trimmed().toLocal8Bit();
         if (!entry.isEmpty())
-            value = Startup::appendListEntry(value, entry, ':');
+            value = Install::appendListEntry(value, entry, ':');
     }
     return QString::fromLocal8Bit(value);
 }

@@ -1,6 +1,6 @@
 #include "window/orvane.h"
 
-#include "app/handover.h"
+#include "installation/installation.h"
 #include "platform/platform.h"
 #include "window/libpath.h"
 
@@ -65,7 +65,7 @@ void Orvane::startInstaller()
     const QString variable = QStringLiteral("LD_LIBRARY_PATH");
     environment.insert(variable,
                        LibPath::libraryPathValue(environment.value(variable), listedPaths()));
-    Platform::startDetached(HandOver::installerPath(QCoreApplication::applicationDirPath()),
+    Platform::startDetached(Install::installerPath(QCoreApplication::applicationDirPath()),
                             installerArgs, environment);
 }
 

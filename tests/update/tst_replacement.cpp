@@ -1,6 +1,7 @@
 // The replacement pass of the self-update mode, on real files in a temporary
 // installation directory ("app") and working directory ("work").
 
+#include "testsupport.h"
 #include "update/replacement.h"
 
 #include <QtTest>
@@ -8,9 +9,8 @@
 #include <sys/stat.h>
 
 using Tree = QMap<QString, QByteArray>; // relative path -> content; "dir/" for a directory
-using Pairs = QList<QPair<QString, QString>>;
+using Update::CopyList;
 Q_DECLARE_METATYPE(Tree)
-Q_DECLARE_METATYPE(Pairs)
 
 static const int shortWaitMs = 50;
 
@@ -23,9 +23,7 @@ static bool writeTree(const QString &root, const Tree &tree)
                 return false;
             continue;
         }
-        QDir().mkpath(QFileInfo(path).path());
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(it.value()) != it.value().size())
+        if (!writeFile(path, it.value()))
             return false;
     }
     return true;
@@ -47,8 +45,7 @@ static Tree readTree(const QString &root)
                 tree.insert(relative + '/', QByteArray());
             continue;
         }
-        QFile file(path);
-        tree.insert(relative, file.open(QIODevice::ReadOnly) ? file.readAll() : "<unreadable>");
+        tree.insert(relative, readFile(path));
     }
     return tree;
 }
@@ -98,58 +95,58 @@ void TestReplacement::pass_data()
     // Messages with APP/ and WORK/ for the directories; one that ends in a
     // blank is followed by the system's error text.
     QTest::addColumn<QStringList>("errors");
-    QTest::addColumn<Pairs>("pending"); // (target, source)
+    QTest::addColumn<CopyList>("pending"); // (target, source)
 
     QTest::newRow("no names") << QStringList() << Tree{{"a.dll", "old"}} << Tree{{"a.dll_", "new"}}
-                              << Tree{{"a.dll", "old"}} << QStringList() << Pairs();
+                              << Tree{{"a.dll", "old"}} << QStringList() << CopyList();
 
     QTest::newRow("missing source: target untouched, nothing pending")
         << QStringList{"a.dll"} << Tree{{"a.dll", "old"}} << Tree() << Tree{{"a.dll", "old"}}
-        << QStringList{"Файл WORK/a.dll_ не существует."} << Pairs();
+        << QStringList{"Файл WORK/a.dll_ не существует."} << CopyList();
 
     QTest::newRow("target present is replaced")
         << QStringList{"a.dll"} << Tree{{"a.dll", "old"}, {"b.dll", "other"}}
         << Tree{{"a.dll_", "new"}} << Tree{{"a.dll", "new"}, {"b.dll", "other"}} << QStringList()
-        << Pairs();
+        << CopyList();
 
     QTest::newRow("target absent, missing directories are created")
         << QStringList{"plugins/sql/x.dll"} << Tree() << Tree{{"plugins/sql/x.dll_", "new"}}
-        << Tree{{"plugins/sql/x.dll", "new"}} << QStringList() << Pairs();
+        << Tree{{"plugins/sql/x.dll", "new"}} << QStringList() << CopyList();
 
     QTest::newRow("empty new version")
         << QStringList{"a.dll"} << Tree{{"a.dll", "old"}} << Tree{{"a.dll_", ""}}
-        << Tree{{"a.dll", ""}} << QStringList() << Pairs();
+        << Tree{{"a.dll", ""}} << QStringList() << CopyList();
 
     QTest::newRow("name given twice")
         << QStringList{"a.dll", "a.dll"} << Tree{{"a.dll", "old"}} << Tree{{"a.dll_", "new"}}
-        << Tree{{"a.dll", "new"}} << QStringList() << Pairs();
+        << Tree{{"a.dll", "new"}} << QStringList() << CopyList();
 
     QTest::newRow("target cannot be removed: a non-empty directory stands there")
         << QStringList{"a.dll"} << Tree{{"a.dll/keep", "kept"}} << Tree{{"a.dll_", "new"}}
         << Tree{{"a.dll/keep", "kept"}} << QStringList{"Файл APP/a.dll не может быть удален. "}
-        << Pairs{{"APP/a.dll", "WORK/a.dll_"}};
+        << CopyList{{"APP/a.dll", "WORK/a.dll_"}};
 
     QTest::newRow("copy fails, the installed file keeps its content")
         << QStringList{"a.dll"} << Tree{{"a.dll", "old"}} << Tree{{"a.dll_/", ""}}
         << Tree{{"a.dll", "old"}} << QStringList{"Файл WORK/a.dll_ не может быть скопирован. "}
-        << Pairs{{"APP/a.dll", "WORK/a.dll_"}};
+        << CopyList{{"APP/a.dll", "WORK/a.dll_"}};
 
     QTest::newRow("a regular file where a directory is needed")
         << QStringList{"plugins/x.dll"} << Tree{{"plugins", "a file"}}
         << Tree{{"plugins/x.dll_", "new"}} << Tree{{"plugins", "a file"}}
         << QStringList{"Файл WORK/plugins/x.dll_ не может быть скопирован. "}
-        << Pairs{{"APP/plugins/x.dll", "WORK/plugins/x.dll_"}};
+        << CopyList{{"APP/plugins/x.dll", "WORK/plugins/x.dll_"}};
 
     // Only "/" separates directories: no directory is created, and here the
     // backslash is part of the file name.
     QTest::newRow("backslash-separated name")
         << QStringList{"plugins\\x.dll"} << Tree() << Tree{{"plugins\\x.dll_", "new"}}
-        << Tree{{"plugins\\x.dll", "new"}} << QStringList() << Pairs();
+        << Tree{{"plugins\\x.dll", "new"}} << QStringList() << CopyList();
 
     QTest::newRow("names with blanks and non-ASCII letters")
         << QStringList{"папка с пробелом/файл 1.dll"} << Tree()
         << Tree{{"папка с пробелом/файл 1.dll_", "new"}}
-        << Tree{{"папка с пробелом/файл 1.dll", "new"}} << QStringList() << Pairs();
+        << Tree{{"папка с пробелом/файл 1.dll", "new"}} << QStringList() << CopyList();
 
     QTest::newRow("failures keep their order; the others are replaced")
         << QStringList{"b.dll", "missing.dll", "a.dll", "c.dll", "d/e.dll"}
@@ -165,7 +162,7 @@ void TestReplacement::pass_data()
         << QStringList{"Файл APP/b.dll не может быть удален. ",
                        "Файл WORK/missing.dll_ не существует.",
                        "Файл APP/a.dll не может быть удален. "}
-        << Pairs{{"APP/b.dll", "WORK/b.dll_"}, {"APP/a.dll", "WORK/a.dll_"}};
+        << CopyList{{"APP/b.dll", "WORK/b.dll_"}, {"APP/a.dll", "WORK/a.dll_"}};
 }
 
 void TestReplacement::pass()
@@ -175,7 +172,7 @@ void TestReplacement::pass()
     QFETCH(Tree, work);
     QFETCH(Tree, appAfter);
     QFETCH(QStringList, errors);
-    QFETCH(Pairs, pending);
+    QFETCH(CopyList, pending);
 
     QVERIFY(writeTree(m_app, app));
     QVERIFY(writeTree(m_work, work));
@@ -193,7 +190,7 @@ void TestReplacement::pass()
             QCOMPARE(result.errors.at(i), expected);
         }
     }
-    Pairs expectedPending;
+    CopyList expectedPending;
     for (const auto &pair : pending)
         expectedPending.append({expand(pair.first), expand(pair.second)});
     QCOMPARE(result.pending, expectedPending);
@@ -269,7 +266,7 @@ void TestReplacement::removalIsRetried()
 
     const Update::PassResult result = Update::replaceFiles({"a.dll"}, m_app, m_work, waitMs);
     QCOMPARE(result.errors, QStringList());
-    QCOMPARE(result.pending, Pairs());
+    QCOMPARE(result.pending, CopyList());
     QCOMPARE(readTree(m_app), Tree({{"a.dll", "new"}}));
 }
 

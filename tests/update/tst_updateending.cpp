@@ -1,15 +1,14 @@
 // The end of the self-update mode: what the deferred-copy interpreter is told
 // on Windows and on Linux, the Windows command buffer, and the error file.
 
-#include "platform/deferredcopy.h"
+#include "update/deferredcopy.h"
 #include "update/errorreport.h"
 
 #include "testsupport.h"
 
 #include <QtTest>
 
-using Pairs = Platform::CopyList;
-Q_DECLARE_METATYPE(Platform::CopyList)
+using Update::CopyList;
 
 class TestUpdateEnding : public QObject
 {
@@ -32,43 +31,43 @@ private slots:
 
 void TestUpdateEnding::windowsCommandLine_data()
 {
-    QTest::addColumn<Pairs>("copies"); // (target, source)
+    QTest::addColumn<CopyList>("copies"); // (target, source)
     QTest::addColumn<QString>("restart");
     QTest::addColumn<QString>("expected");
 
     QTest::newRow("two pending files: wait, copy a, copy b, restart")
-        << Pairs{{"C:/app/a.dll", "C:/upd/workdir/a.dll_"},
-                 {"C:/app/plugins/b 1.dll", "C:/upd/workdir/plugins/b 1.dll_"}}
+        << CopyList{{"C:/app/a.dll", "C:/upd/workdir/a.dll_"},
+                    {"C:/app/plugins/b 1.dll", "C:/upd/workdir/plugins/b 1.dll_"}}
         << "C:/app/Orvane.exe"
         << "cmd.exe /c ping -n 3 localhost"
            " && copy /Y \"C:/upd/workdir/a.dll_\" \"C:/app/a.dll\""
            " && copy /Y \"C:/upd/workdir/plugins/b 1.dll_\" \"C:/app/plugins/b 1.dll\""
            " && \"C:/app/Orvane.exe\"";
     QTest::newRow("place markers inside paths stay as they are")
-        << Pairs{{"C:/app/%0.dll", "C:/100%1/%0.dll_"}} << "C:/%1/Orvane.exe"
+        << CopyList{{"C:/app/%0.dll", "C:/100%1/%0.dll_"}} << "C:/%1/Orvane.exe"
         << "cmd.exe /c ping -n 3 localhost && copy /Y \"C:/100%1/%0.dll_\" \"C:/app/%0.dll\""
            " && \"C:/%1/Orvane.exe\"";
 }
 
 void TestUpdateEnding::windowsCommandLine()
 {
-    QFETCH(Pairs, copies);
+    QFETCH(CopyList, copies);
     QFETCH(QString, restart);
     QFETCH(QString, expected);
-    QCOMPARE(Platform::deferredCopyCommandLine(copies, restart), expected);
+    QCOMPARE(Update::deferredCopyCommandLine(copies, restart), expected);
 }
 
 void TestUpdateEnding::shellArguments()
 {
-    const Pairs copies{{"/opt/app/a.so", "/opt/app/workdir/a.so_"},
-                       {"/opt/app/$(id)/b.so", "/opt/app/workdir/$(id)/b.so_"}};
+    const CopyList copies{{"/opt/app/a.so", "/opt/app/workdir/a.so_"},
+                          {"/opt/app/$(id)/b.so", "/opt/app/workdir/$(id)/b.so_"}};
     const QStringList arguments =
-        Platform::deferredCopyShellArguments(copies, QStringLiteral("/opt/app/Orvane"));
+        Update::deferredCopyShellArguments(copies, QStringLiteral("/opt/app/Orvane"));
 
     QCOMPARE(arguments.size(), 8);
     QCOMPARE(arguments.at(0), QString("-c"));
     // The script is the same whatever the files: no path is ever part of it.
-    QCOMPARE(arguments.at(1), Platform::deferredCopyShellArguments({}, "/x").at(1));
+    QCOMPARE(arguments.at(1), Update::deferredCopyShellArguments({}, "/x").at(1));
     QCOMPARE(arguments.mid(3),
              QStringList({"/opt/app/Orvane", "/opt/app/workdir/a.so_", "/opt/app/a.so",
                           "/opt/app/workdir/$(id)/b.so_", "/opt/app/$(id)/b.so"}));
@@ -104,30 +103,26 @@ void TestUpdateEnding::shellRunsTheChain()
     const QString restart = dir.filePath("app/restarted");
     QVERIFY(QFile::copy(STANDIN_BINARY, restart));
 
-    Pairs copies;
+    CopyList copies;
     for (const QString &name : names) {
         const QString target = dir.filePath("app/" + name);
         const QString source = dir.filePath("work/" + name + "_");
-        QFile old(target);
-        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
-        if (!missingSources.contains(name)) {
-            QFile fresh(source);
-            QVERIFY(fresh.open(QIODevice::WriteOnly) && fresh.write("new") == 3);
-        }
+        QVERIFY(writeFile(target, "old"));
+        if (!missingSources.contains(name))
+            QVERIFY(writeFile(source, "new"));
         copies.append({target, source});
     }
 
     QProcess shell;
     shell.setWorkingDirectory(dir.filePath("work"));
     shell.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    shell.start("/bin/sh", Platform::deferredCopyShellArguments(copies, restart));
+    shell.start("/bin/sh", Update::deferredCopyShellArguments(copies, restart));
     QVERIFY(shell.waitForFinished(20000));
     QCOMPARE(shell.exitCode() == 0, restarted);
 
     for (const QString &name : names) {
-        QFile target(dir.filePath("app/" + name));
-        QVERIFY(target.open(QIODevice::ReadOnly));
-        QCOMPARE(target.readAll(), QByteArray(copied.contains(name) ? "new" : "old"));
+        QCOMPARE(readFile(dir.filePath("app/" + name)),
+                 QByteArray(copied.contains(name) ? "new" : "old"));
     }
     const QString record = dir.filePath("work/restarted-received.json");
     QCOMPARE(QFile::exists(record), restarted);
@@ -156,8 +151,8 @@ void TestUpdateEnding::commandBuffer()
     // A character outside the Basic Multilingual Plane takes two units.
     const QString surrogatePair = QString::fromUcs4(U"\U0001F600", 1);
     QCOMPARE(surrogatePair.size(), 2);
-    QCOMPARE(Platform::fitsCommandBuffer(QString(units, 'x')), fits);
-    QCOMPARE(Platform::fitsCommandBuffer(QString(units - 2, 'x') + surrogatePair), fits);
+    QCOMPARE(Update::fitsCommandBuffer(QString(units, 'x')), fits);
+    QCOMPARE(Update::fitsCommandBuffer(QString(units - 2, 'x') + surrogatePair), fits);
 }
 
 void TestUpdateEnding::errorFileContent_data()
@@ -186,11 +181,10 @@ void TestUpdateEnding::errorFileIsReplaced()
     const QString path = Update::errorFilePath(dir.path());
     QCOMPARE(path, dir.path() + "/Orvane.err");
 
-    QCOMPARE(Update::writeErrorFile(path, {"a long first message", "and another one"}), 0);
-    QCOMPARE(Update::writeErrorFile(path, {"short", "x"}), 0);
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), QByteArray("short\r\nx"));
+    QCOMPARE(Update::writeErrorFile(path, {"a long first message", "and another one"}),
+             Install::Ok);
+    QCOMPARE(Update::writeErrorFile(path, {"short", "x"}), Install::Ok);
+    QCOMPARE(readFile(path), QByteArray("short\r\nx"));
 }
 
 void TestUpdateEnding::errorFileFailures_data()
@@ -220,7 +214,7 @@ void TestUpdateEnding::errorFileFailures()
         QVERIFY(QFile::link("/dev/full", path));
 
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression(diagnostic));
-    QCOMPARE(Update::writeErrorFile(path, {"Файл /w/a_ не существует."}), exitCode);
+    QCOMPARE(int(Update::writeErrorFile(path, {"Файл /w/a_ не существует."})), exitCode);
 }
 
 QTEST_GUILESS_MAIN(TestUpdateEnding)

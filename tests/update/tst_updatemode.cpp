@@ -149,11 +149,7 @@ void TestUpdateMode::errorFileFailures()
 // it over after the program has ended and starts the program again.
 void TestUpdateMode::fileInUseIsCopiedLater()
 {
-    if (geteuid() != 0)
-        QSKIP("dropping to an unprivileged user needs root");
-    if (QStandardPaths::findExecutable("setpriv").isEmpty())
-        QSKIP("setpriv is not installed");
-    const uid_t nobody = 65534;
+    SKIP_UNLESS_CAN_DROP_PRIVILEGES();
 
     Installation installation;
     QVERIFY(installation.isValid());
@@ -162,11 +158,12 @@ void TestUpdateMode::fileInUseIsCopiedLater()
                                   QFileDevice::Permissions(0x6666)));
     QVERIFY(QFile::setPermissions(installation.path() + "/data", QFileDevice::Permissions(0x5555)));
     QVERIFY(writeFile(installation.workDir() + "/data/table.bin_", "new table"));
-    QVERIFY(::chown(QFile::encodeName(installation.workDir()).constData(), nobody, nobody) == 0);
+    QVERIFY(::chown(QFile::encodeName(installation.workDir()).constData(), unprivilegedId,
+                    unprivilegedId) == 0);
 
-    const Installation::Result result = installation.run(
-        {"-r", "data/table.bin", "missing.dll"}, Installation::testEnvironment(), QString(),
-        {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    const Installation::Result result =
+        installation.run({"-r", "data/table.bin", "missing.dll"}, Installation::testEnvironment(),
+                         QString(), unprivilegedWrapper());
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 0);
     // No error file now, but the log keeps what went wrong.

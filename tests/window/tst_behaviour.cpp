@@ -18,11 +18,7 @@ const QString askAgainTip = QStringLiteral("Чтобы снова видеть �
 
 QStringList items(const Orvane &window)
 {
-    const auto *list = window.findChild<QListWidget *>("listWidget_Paths");
-    QStringList texts;
-    for (int row = 0; row < list->count(); ++row)
-        texts.append(list->item(row)->text());
-    return texts;
+    return listTexts(child<QListWidget>(window, "listWidget_Paths"));
 }
 
 // Answers the next directory dialog, once it is shown, with answer.
@@ -115,9 +111,9 @@ void TestBehaviour::defaultButton()
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QCOMPARE(items(window), QStringList({"/a", "/b"}));
 
-    QTest::mouseClick(window.findChild<QPushButton *>("pushButton_default"), Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>(window, "pushButton_default"), Qt::LeftButton);
     QCOMPARE(items(window), QStringList{"/usr/local/lib"});
-    QVERIFY(window.findChild<QCheckBox *>("checkBox_ask")->isChecked());
+    QVERIFY(child<QCheckBox>(window, "checkBox_ask")->isChecked());
     QCOMPARE(readFile(dir.filePath("libpath")), stored);
     QVERIFY(window.isVisible());
 }
@@ -127,7 +123,7 @@ void TestBehaviour::tooltipOnTickOnly()
     Orvane window("/nowhere", {});
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    auto *box = window.findChild<QCheckBox *>("checkBox_ask");
+    auto *box = child<QCheckBox>(window, "checkBox_ask");
 
     QTest::mouseClick(box, Qt::LeftButton);
     QVERIFY(box->isChecked());
@@ -171,7 +167,7 @@ void TestBehaviour::widgetGlobalPos()
     window.move(40, 30);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    const auto *box = window.findChild<QCheckBox *>("checkBox_ask");
+    const auto *box = child<QCheckBox>(window, "checkBox_ask");
     QCOMPARE(Orvane::widgetGlobalPos(box), box->mapToGlobal(QPoint(0, 0)));
 
     QWidget alone;
@@ -200,7 +196,7 @@ void TestBehaviour::directoryDialog()
     Orvane window("/nowhere", {});
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    auto *add = window.findChild<QPushButton *>("pushButton_PathO");
+    auto *add = child<QPushButton>(window, "pushButton_PathO");
 
     for (const QString &answer : answers) {
         QString caption;
@@ -215,7 +211,7 @@ void TestBehaviour::directoryDialog()
                 dialog->reject();
             } else {
                 if (answer == "name")
-                    dialog->findChild<QLineEdit *>("fileNameEdit")->setText("sub");
+                    child<QLineEdit>(*dialog, "fileNameEdit")->setText("sub");
                 static_cast<QDialog *>(dialog)->accept(); // validates like the button
             }
             answered = true;
@@ -267,10 +263,10 @@ void TestBehaviour::startButton()
         qputenv("LD_LIBRARY_PATH", inherited.toLocal8Bit());
 
     Orvane window(dir.path(), arguments);
-    window.findChild<QListWidget *>("listWidget_Paths")->addItems(paths);
+    child<QListWidget>(window, "listWidget_Paths")->addItems(paths);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QTest::mouseClick(window.findChild<QPushButton *>("pushButton_start"), Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>(window, "pushButton_start"), Qt::LeftButton);
 
     QVERIFY(!window.isVisible());
     QCOMPARE(readFile(dir.filePath("libpath")), LibPath::write(paths, false));
@@ -294,10 +290,10 @@ void TestBehaviour::startButtonFailedSave()
     QVERIFY(QDir::setCurrent(workDir));
 
     Orvane window(workDir, {"x"});
-    window.findChild<QListWidget *>("listWidget_Paths")->addItem("/first");
+    child<QListWidget>(window, "listWidget_Paths")->addItem("/first");
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    auto *start = window.findChild<QPushButton *>("pushButton_start");
+    auto *start = child<QPushButton>(window, "pushButton_start");
     QTest::mouseClick(start, Qt::LeftButton);
 
     QVERIFY(window.isVisible());

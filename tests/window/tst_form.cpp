@@ -1,5 +1,6 @@
 // The window's form and the path list's Delete-key handling.
 
+#include "testsupport.h"
 #include "window/listwidgettool.h"
 #include "window/orvane.h"
 
@@ -97,7 +98,7 @@ void TestForm::window()
     QVERIFY(!window.centralWidget()->layout());
     QCOMPARE(window.centralWidget()->children().size(), 7);
 
-    QVERIFY(!window.findChild<QCheckBox *>("checkBox_ask")->isChecked());
+    QVERIFY(!child<QCheckBox>(window, "checkBox_ask")->isChecked());
     QVERIFY(window.lastErrorText().isEmpty());
 }
 
@@ -134,7 +135,7 @@ void TestForm::tabOrder()
 {
     Orvane window("/nowhere", {});
     QStringList chain;
-    QWidget *widget = window.findChild<QWidget *>("pushButton_start");
+    QWidget *widget = child<QWidget>(window, "pushButton_start");
     do {
         if ((widget->focusPolicy() & Qt::TabFocus) &&
             widget->parentWidget() == window.centralWidget())
@@ -272,7 +273,7 @@ void TestForm::deleteKey()
     QFETCH(QStringList, remaining);
 
     Orvane window("/nowhere", {});
-    auto *list = window.findChild<ListWidgetTool *>("listWidget_Paths");
+    auto *list = child<ListWidgetTool>(window, "listWidget_Paths");
     list->addItems({"/a", "/b", "/c"});
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -292,10 +293,7 @@ void TestForm::deleteKey()
             QTest::keyRelease(list, key);
     }
 
-    QStringList texts;
-    for (int row = 0; row < list->count(); ++row)
-        texts.append(list->item(row)->text());
-    QCOMPARE(texts, remaining);
+    QCOMPARE(listTexts(list), remaining);
 }
 
 QTEST_MAIN(TestForm)

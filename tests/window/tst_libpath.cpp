@@ -40,20 +40,17 @@ private:
 
 QListWidget *TestLibPath::list(Orvane &window)
 {
-    return window.findChild<QListWidget *>("listWidget_Paths");
+    return child<QListWidget>(window, "listWidget_Paths");
 }
 
 QCheckBox *TestLibPath::box(Orvane &window)
 {
-    return window.findChild<QCheckBox *>("checkBox_ask");
+    return child<QCheckBox>(window, "checkBox_ask");
 }
 
 QStringList TestLibPath::items(Orvane &window)
 {
-    QStringList texts;
-    for (int row = 0; row < list(window)->count(); ++row)
-        texts.append(list(window)->item(row)->text());
-    return texts;
+    return listTexts(list(window));
 }
 
 void TestLibPath::setItems(Orvane &window, const QStringList &paths)

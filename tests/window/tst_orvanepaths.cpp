@@ -53,9 +53,7 @@ void TestOrvanePaths::dontAskStartsInstallerAtOnce()
              QFileInfo(installation.workDir()).canonicalFilePath());
     QVERIFY(record.value("PATH").toString().endsWith(installation.path() + "/clientslibs"));
     // Nothing was saved.
-    QFile file(installation.workDir() + "/libpath");
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), stored);
+    QCOMPARE(readFile(installation.workDir() + "/libpath"), stored);
 }
 
 // Runs a program on the virtual display and returns its standard output.
@@ -147,9 +145,8 @@ void TestOrvanePaths::showsWindowWithoutLibpath()
     QVERIFY2(!record.isEmpty(), output.constData());
     QCOMPARE(record.value("LD_LIBRARY_PATH").toString(), QString("/usr/local/lib"));
     QCOMPARE(recordedArguments(record), QStringList{"x"});
-    QFile file(installation.workDir() + "/libpath");
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), QByteArray("\npath = /usr/local/lib\nshow = 1\n"));
+    QCOMPARE(readFile(installation.workDir() + "/libpath"),
+             QByteArray("\npath = /usr/local/lib\nshow = 1\n"));
 }
 
 void TestOrvanePaths::startupFailure()
@@ -189,11 +186,8 @@ void TestOrvanePaths::withoutDisplay()
     QVERIFY(installation.isValid());
     if (!stored.isNull())
         QVERIFY(installation.writeFile("workdir/libpath", stored));
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-        environment.remove(name);
-
-    const Installation::Result result = installation.run({"a"}, environment);
+    const Installation::Result result =
+        installation.run({"a"}, withoutDisplayVariables(QProcessEnvironment::systemEnvironment()));
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, exitCode);
     if (installerStarted) {

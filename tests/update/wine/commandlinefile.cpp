@@ -3,7 +3,7 @@
 // for the test driver that runs under Wine. Prints its length in UTF-16 code
 // units. Usage: commandlinefile OUTPUT RESTART [TARGET SOURCE]...
 
-#include "platform/deferredcopy.h"
+#include "update/deferredcopy.h"
 
 #include <QFile>
 
@@ -15,11 +15,11 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "usage: %s OUTPUT RESTART [TARGET SOURCE]...\n", argv[0]);
         return 2;
     }
-    Platform::CopyList copies;
+    Update::CopyList copies;
     for (int i = 3; i + 1 < argc; i += 2)
         copies.append({QString::fromLocal8Bit(argv[i]), QString::fromLocal8Bit(argv[i + 1])});
     const QString commandLine =
-        Platform::deferredCopyCommandLine(copies, QString::fromLocal8Bit(argv[2]));
+        Update::deferredCopyCommandLine(copies, QString::fromLocal8Bit(argv[2]));
 
     QByteArray bytes;
     for (const QChar unit : commandLine) {

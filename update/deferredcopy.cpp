@@ -1,8 +1,9 @@
-#include "platform/deferredcopy.h"
+#include "update/deferredcopy.h"
 
 #include "platform/hiddenprocess.h"
+#include "platform/platform.h"
 
-namespace Platform {
+namespace Update {
 
 QString deferredCopyCommandLine(const CopyList &copies, const QString &restartProgram)
 {
@@ -36,7 +37,21 @@ QStringList deferredCopyShellArguments(const CopyList &copies, const QString &re
 
 bool fitsCommandBuffer(const QString &commandLine)
 {
-    return fitsCommandBuffer(static_cast<std::size_t>(commandLine.size()));
+    return Platform::fitsCommandBuffer(static_cast<std::size_t>(commandLine.size()));
 }
 
-} // namespace Platform
+bool startDeferredCopy(const CopyList &copies, const QString &restartProgram,
+                       const QProcessEnvironment &environment)
+{
+#ifdef Q_OS_WIN
+    // The interpreter inherits this process's environment, which is the
+    // environment the children get.
+    Q_UNUSED(environment)
+    return Platform::startHiddenCommandLine(deferredCopyCommandLine(copies, restartProgram));
+#else
+    return Platform::startDetached(QStringLiteral("/bin/sh"),
+                                   deferredCopyShellArguments(copies, restartProgram), environment);
+#endif
+}
+
+} // namespace Update

@@ -3,6 +3,7 @@
 
 #include <QList>
 #include <QPair>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
@@ -11,7 +12,7 @@
 // has ended, and the program is then started again. What the interpreter is
 // told is built here, for both systems, so that either can be checked
 // anywhere.
-namespace Platform {
+namespace Update {
 
 // Files still to be copied, in order: (target path, source path).
 using CopyList = QList<QPair<QString, QString>>;
@@ -30,6 +31,12 @@ QStringList deferredCopyShellArguments(const CopyList &copies, const QString &re
 // Windows interpreter is started from.
 bool fitsCommandBuffer(const QString &commandLine);
 
-} // namespace Platform
+// Starts the hidden command interpreter detached, in the current directory:
+// after about two seconds it copies every source over its target and then
+// starts restartProgram without arguments. Returns whether it was started.
+bool startDeferredCopy(const CopyList &copies, const QString &restartProgram,
+                       const QProcessEnvironment &environment);
+
+} // namespace Update
 
 #endif // ORVANE_DEFERREDCOPY_H

@@ -1,0 +1,19 @@
+#include "installation/installation.h"
+
+#include "platform/platform.h"
+
+namespace Install {
+
+QString installerPath(const QString &appDir)
+{
+    return appDir + QLatin1String("/Hultrex") + Platform::executableSuffix();
+}
+
+QByteArray appendListEntry(const QByteArray &list, const QByteArray &entry, char separator)
+{
+    if (list.isEmpty())
+        return entry;
+    return list + separator + entry;
+}
+
+} // namespace Install

@@ -1,0 +1,21 @@
+#ifndef ORVANE_INSTALLATION_H
+#define ORVANE_INSTALLATION_H
+
+#include <QByteArray>
+#include <QString>
+
+// Facts of the installation that its programs share: where the installer
+// lies and how its search-path lists are extended.
+namespace Install {
+
+// Full path of the installer Hultrex in the given application directory.
+QString installerPath(const QString &appDir);
+
+// Appends entry to a search-path list such as PATH or LD_LIBRARY_PATH. No
+// separator is put in front of the first entry: an empty entry would mean
+// "the current directory".
+QByteArray appendListEntry(const QByteArray &list, const QByteArray &entry, char separator);
+
+} // namespace Install
+
+#endif // ORVANE_INSTALLATION_H
