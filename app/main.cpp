@@ -16,11 +16,9 @@ int main(int argc, char *argv[])
     if (prepared != Install::Ok)
         return prepared;
 
-    if (argc >= 2 && Startup::isUpdateOption(argv[1])) {
-        QStringList names;
-        for (int i = 2; i < argc; ++i)
-            names.append(QString::fromLocal8Bit(argv[i]));
-        return Update::run(names, context.childEnvironment);
-    }
+    // The names as the application object decoded them: on Windows from the
+    // wide command line, so no character is lost to the 8-bit code page.
+    if (argc >= 2 && Startup::isUpdateOption(argv[1]))
+        return Update::run(QCoreApplication::arguments().mid(2), context.childEnvironment);
     return HandOver::run(context.childEnvironment);
 }

@@ -13,7 +13,8 @@
 
 #include <unistd.h>
 
-Installation::Installation(const QString &program)
+Installation::Installation(const QString &program, const QString &installer,
+                           const QString &installerName)
 {
     if (!m_dir.isValid() || !m_outputDir.isValid())
         return;
@@ -21,7 +22,7 @@ Installation::Installation(const QString &program)
     QFile::setPermissions(m_dir.path(), QFileDevice::Permissions(0x7755));
     m_programPath = m_dir.path() + QLatin1Char('/') + QFileInfo(program).fileName();
     m_valid = QFile::copy(program, m_programPath) &&
-              addExecutable(QStringLiteral(STANDIN_BINARY), QStringLiteral("Hultrex"));
+              addExecutable(installer, installerName);
 }
 
 bool Installation::addExecutable(const QString &source, const QString &name)
@@ -150,4 +151,52 @@ QString cannotDropPrivileges()
     if (QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
         return QStringLiteral("setpriv is not installed");
     return QString();
+}
+
+VirtualDisplay::~VirtualDisplay()
+{
+    if (!m_server)
+        return;
+    m_server->terminate();
+    m_server->waitForFinished();
+    delete m_server;
+}
+
+bool VirtualDisplay::start(QString *reason)
+{
+    for (const char *tool : {"Xvfb", "xdotool"}) {
+        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) {
+            *reason = QString::fromLatin1(tool) + QStringLiteral(" is not installed");
+            return false;
+        }
+    }
+    m_server = new QProcess;
+    // The server chooses a free display number and writes it to the pipe.
+    m_server->start(QStringLiteral("Xvfb"),
+                    {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                     QStringLiteral("0"), QStringLiteral("1024x768x24"),
+                     QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    QByteArray number;
+    while (!number.contains('\n') && m_server->waitForReadyRead(10000))
+        number += m_server->readAllStandardOutput();
+    if (number.trimmed().isEmpty()) {
+        *reason = QString::fromLocal8Bit(m_server->readAllStandardError());
+        return false;
+    }
+    m_name = QLatin1Char(':') + QString::fromLatin1(number.trimmed());
+    return true;
+}
+
+QByteArray VirtualDisplay::xdotool(const QStringList &arguments) const
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DISPLAY"), m_name);
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral("xdotool"), arguments);
+    if (!process.waitForFinished(10000)) {
+        process.kill();
+        process.waitForFinished();
+    }
+    return process.readAllStandardOutput().trimmed();
 }

@@ -4,6 +4,7 @@
 #include "update/deferredcopy.h"
 
 #include <QByteArray>
+#include <QProcess>
 #include <QJsonObject>
 #include <QProcessEnvironment>
 #include <QString>
@@ -20,8 +21,11 @@ Q_DECLARE_METATYPE(Update::CopyList)
 class Installation
 {
 public:
-    // Copies program (a path to a built executable) into the new directory.
-    explicit Installation(const QString &program = QStringLiteral(ORVANE_BINARY));
+    // Copies program (a path to a built executable) into the new directory,
+    // and installer there under installerName.
+    explicit Installation(const QString &program = QStringLiteral(ORVANE_BINARY),
+                          const QString &installer = QStringLiteral(STANDIN_BINARY),
+                          const QString &installerName = QStringLiteral("Hultrex"));
 
     bool isValid() const { return m_valid; }
     QString path() const { return m_dir.path(); }
@@ -58,6 +62,27 @@ private:
     QTemporaryDir m_outputDir;
     QString m_programPath;
     bool m_valid = false;
+};
+
+// A virtual X display (Xvfb) of its own for as long as the object lives.
+class VirtualDisplay
+{
+public:
+    VirtualDisplay() = default;
+    ~VirtualDisplay();
+    VirtualDisplay(const VirtualDisplay &) = delete;
+    VirtualDisplay &operator=(const VirtualDisplay &) = delete;
+
+    // Starts the server; on failure returns false and leaves the reason.
+    bool start(QString *reason);
+    // The value for DISPLAY, such as ":1".
+    QString name() const { return m_name; }
+    // Runs xdotool on this display and returns its trimmed output.
+    QByteArray xdotool(const QStringList &arguments) const;
+
+private:
+    QProcess *m_server = nullptr;
+    QString m_name;
 };
 
 // The content of a file; empty when it cannot be read.

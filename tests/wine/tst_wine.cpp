@@ -1,0 +1,378 @@
+// The Windows programs under Wine: the real Orvane.exe and OrvanePaths.exe of
+// the Windows build, copied into a temporary installation beside the Windows
+// stand-in installer "Hultrex.exe", run as real processes in a Wine prefix of
+// their own on a virtual X display, with a Russian locale (code page 1251).
+//
+// Outside CI a missing tool skips the whole stage; with CI=true it fails.
+
+#include "testsupport.h"
+
+#include <QtTest>
+
+namespace {
+
+const QString russianLocale = QStringLiteral("ru_RU.UTF-8");
+
+// A tool of the stage: found on PATH or where Debian's wine package puts it.
+QString tool(const QString &name)
+{
+    const QString found = QStandardPaths::findExecutable(name);
+    if (!found.isEmpty())
+        return found;
+    const QString wineDir = QStringLiteral("/usr/lib/wine/") + name;
+    return QFileInfo(wineDir).isExecutable() ? wineDir : QString();
+}
+
+// The Windows form of a path of this machine, as Wine shows it to a program:
+// drive Z: with forward slashes, the way Qt reports its directories.
+QString windowsPath(const QString &path)
+{
+    return QStringLiteral("Z:") + path;
+}
+
+// The same with backslashes, as a Windows user writes it.
+QString nativeWindowsPath(const QString &path)
+{
+    return QDir::toNativeSeparators(windowsPath(path)).replace(QLatin1Char('/'),
+                                                               QLatin1Char('\\'));
+}
+
+} // namespace
+
+class TestWine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+
+    void handOverArguments_data();
+    void handOverArguments();
+    void workpath_data();
+    void workpath();
+    void cannotCreateWorkDir();
+    void updateRestarts();
+    void replacesRunningProgram();
+    void heldFileIsCopiedOnceReleased();
+    void missingSourcesOpenErrorFile();
+    void windowStartsInstaller();
+
+private:
+    Installation install(const QString &program = QStringLiteral(ORVANE_EXE)) const;
+    Installation::Result run(Installation &installation, const QStringList &arguments,
+                             const QString &workingDirectory = QString()) const;
+    Installation::Result run(Installation &installation, const QStringList &arguments,
+                             const QProcessEnvironment &environment,
+                             const QString &workingDirectory = QString()) const;
+    // Waits until every program of the prefix has ended, or kills them all.
+    bool waitForWine(int timeoutMs = 30000) const;
+
+    QTemporaryDir m_prefix;
+    VirtualDisplay m_display;
+    QString m_wine;
+    QString m_wineserver;
+    QProcessEnvironment m_environment;
+};
+
+void TestWine::initTestCase()
+{
+    const bool inCi = qEnvironmentVariable("CI") == QLatin1String("true");
+    m_wine = tool(QStringLiteral("wine64"));
+    m_wineserver = tool(QStringLiteral("wineserver"));
+    QString missing;
+    if (m_wine.isEmpty() || m_wineserver.isEmpty())
+        missing = QStringLiteral("wine64 is not installed");
+    else if (!m_display.start(&missing))
+        ;
+    else if (QProcess::execute(QStringLiteral("locale"), {}) != 0)
+        missing = QStringLiteral("no locale tool");
+    if (!missing.isEmpty()) {
+        if (inCi)
+            QFAIL(qPrintable(missing));
+        QSKIP(qPrintable(missing));
+    }
+    for (const char *program : {ORVANE_EXE, ORVANEPATHS_EXE, STANDIN_EXE, HOLDER_EXE})
+        QVERIFY2(QFileInfo::exists(QString::fromUtf8(program)), program);
+
+    QVERIFY(m_prefix.isValid());
+    m_environment = QProcessEnvironment::systemEnvironment();
+    m_environment.insert(QStringLiteral("WINEPREFIX"), m_prefix.path());
+    m_environment.insert(QStringLiteral("WINEDEBUG"), QStringLiteral("-all"));
+    // No Mono or Gecko installer is offered when the prefix is made.
+    m_environment.insert(QStringLiteral("WINEDLLOVERRIDES"), QStringLiteral("mscoree,mshtml="));
+    m_environment.insert(QStringLiteral("DISPLAY"), m_display.name());
+    m_environment.insert(QStringLiteral("LANG"), russianLocale);
+    m_environment.insert(QStringLiteral("LC_ALL"), russianLocale);
+    // The log of a GUI executable reaches standard error only when asked to.
+    m_environment.insert(QStringLiteral("WINEQT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
+    m_environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+
+    QProcess boot;
+    boot.setProcessEnvironment(m_environment);
+    boot.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    boot.start(m_wine, {QStringLiteral("wineboot"), QStringLiteral("--init")});
+    QVERIFY(boot.waitForFinished(180000));
+    QVERIFY(waitForWine(180000));
+}
+
+void TestWine::cleanup()
+{
+    // A test that failed half-way may leave programs running: none may
+    // reach into the next test.
+    QProcess::execute(m_wineserver, {QStringLiteral("-k")});
+}
+
+Installation TestWine::install(const QString &program) const
+{
+    return Installation(program, QStringLiteral(STANDIN_EXE), QStringLiteral("Hultrex.exe"));
+}
+
+Installation::Result TestWine::run(Installation &installation, const QStringList &arguments,
+                                   const QString &workingDirectory) const
+{
+    return run(installation, arguments, m_environment, workingDirectory);
+}
+
+Installation::Result TestWine::run(Installation &installation, const QStringList &arguments,
+                                   const QProcessEnvironment &environment,
+                                   const QString &workingDirectory) const
+{
+    return installation.run(arguments, environment, workingDirectory, {m_wine});
+}
+
+bool TestWine::waitForWine(int timeoutMs) const
+{
+    QProcess wait;
+    wait.setProcessEnvironment(m_environment);
+    wait.start(m_wineserver, {QStringLiteral("-w")});
+    if (wait.waitForFinished(timeoutMs))
+        return true;
+    wait.kill();
+    wait.waitForFinished();
+    return false;
+}
+
+void TestWine::handOverArguments_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("plain") << QStringList{"a", "b"};
+    QTest::newRow("blank and empty") << QStringList{"with blank", "", "x"};
+    QTest::newRow("double quotes") << QStringList{"say \"hi\"", "\"", "a\"b"};
+    QTest::newRow("backslashes") << QStringList{"C:\\dir\\", "a\\\\\"b", "x\\\\", "\\\\server\\share"};
+    QTest::newRow("Cyrillic") << QStringList{"обновление", "Файл 1"};
+}
+
+void TestWine::handOverArguments()
+{
+    QFETCH(QStringList, arguments);
+    Installation installation = install();
+    QVERIFY(installation.isValid());
+    QProcessEnvironment environment = m_environment;
+    environment.insert(QStringLiteral("WINESTANDIN_LINGER_MS"), QStringLiteral("3000"));
+
+    const Installation::Result result = run(installation, arguments, environment);
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 0);
+    const QJsonObject record = waitForRecord(installation.workDir(), "Hultrex", 30000);
+    QVERIFY2(!record.isEmpty(), result.output.constData());
+    QCOMPARE(recordedArguments(record), arguments);
+    QCOMPARE(record.value("cwd").toString().toLower(),
+             nativeWindowsPath(installation.workDir()).toLower());
+    QVERIFY2(record.value("PATH").toString().endsWith(
+                 ';' + windowsPath(installation.path()) + "/clientslibs", Qt::CaseInsensitive),
+             qPrintable(record.value("PATH").toString()));
+    // Orvane has ended, the installer runs on and ends later by itself.
+    QVERIFY(waitForFile(installation.workDir() + "/Hultrex-finished", 30000));
+}
+
+void TestWine::workpath_data()
+{
+    QTest::addColumn<QString>("content"); // "APP" stands for the installation, in Windows form
+    QTest::addColumn<QString>("expected"); // relative to the installation
+    QTest::newRow("dot backslash") << ".\\upd" << "upd/workdir";
+    QTest::newRow("dot dot backslash") << "..\\upd" << "../upd/workdir";
+    QTest::newRow("drive path, trailing backslash, CR LF") << "APP\\data\\\r\n"
+                                                             << "data/workdir";
+}
+
+void TestWine::workpath()
+{
+    QFETCH(QString, content);
+    QFETCH(QString, expected);
+    Installation installation = install();
+    QVERIFY(installation.isValid());
+    content.replace("APP", nativeWindowsPath(installation.path()));
+    QVERIFY(installation.writeFile("workpath", content.toUtf8()));
+
+    const Installation::Result result = run(installation, {"x"});
+    QCOMPARE(result.exitCode, 0);
+    const QString workDir = QDir::cleanPath(installation.path() + '/' + expected);
+    const QJsonObject record = waitForRecord(workDir, "Hultrex", 30000);
+    QVERIFY2(!record.isEmpty(), result.output.constData());
+    QCOMPARE(recordedArguments(record), QStringList{"x"});
+    QCOMPARE(record.value("cwd").toString().toLower(), nativeWindowsPath(workDir).toLower());
+    if (expected.startsWith(".."))
+        QDir(workDir).removeRecursively();
+}
+
+void TestWine::cannotCreateWorkDir()
+{
+    Installation installation = install();
+    QVERIFY(installation.isValid());
+    QVERIFY(installation.writeFile("blocker", "a file"));
+    QVERIFY(installation.writeFile("workpath", ".\\blocker"));
+
+    const Installation::Result result = run(installation, {"a"});
+    QCOMPARE(result.exitCode, 2);
+    const QString expected = "Error. Can't create work directory " +
+                             windowsPath(installation.path()) + "/blocker/workdir";
+    QVERIFY2(result.output.contains(expected.toUtf8()), result.output.constData());
+    QVERIFY(!QFile::exists(installation.workDir() + "/Hultrex-received.json"));
+}
+
+void TestWine::updateRestarts()
+{
+    Installation installation = install();
+    QVERIFY(installation.isValid());
+    QVERIFY(installation.writeFile("plugins/a.dll", "old a"));
+    QVERIFY(installation.writeFile("workdir/plugins/a.dll_", "new a"));
+
+    const Installation::Result result = run(installation, {"-r", "plugins/a.dll"});
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY2(result.output.contains("Success!"), result.output.constData());
+    QCOMPARE(readFile(installation.path() + "/plugins/a.dll"), QByteArray("new a"));
+    // The restarted program starts the installer without arguments.
+    const QJsonObject record = waitForRecord(installation.workDir(), "Hultrex", 30000);
+    QVERIFY2(!record.isEmpty(), installation.outputSoFar().constData());
+    QCOMPARE(recordedArguments(record), QStringList());
+}
+
+void TestWine::replacesRunningProgram()
+{
+    // The new version of Orvane.exe is the stand-in: whoever starts after
+    // the update shows which program the name now holds.
+    Installation installation = install();
+    QVERIFY(installation.isValid());
+    QVERIFY(QFile::copy(STANDIN_EXE, installation.workDir() + "/Orvane.exe_") ||
+            (QDir().mkpath(installation.workDir()) &&
+             QFile::copy(STANDIN_EXE, installation.workDir() + "/Orvane.exe_")));
+
+    const Installation::Result result = run(installation, {"-r", "Orvane.exe"});
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY2(result.output.contains("Orvane.exe"), result.output.constData());
+    QVERIFY(!result.output.contains("Success!"));
+    // After the hidden interpreter's wait the new version has replaced the
+    // program that was running, and it is the one started again.
+    const QJsonObject record = waitForRecord(installation.workDir(), "Orvane", 60000);
+    QVERIFY2(!record.isEmpty(), installation.outputSoFar().constData());
+    QCOMPARE(readFile(installation.programPath()), readFile(STANDIN_EXE));
+    QVERIFY(!QFile::exists(installation.workDir() + "/Orvane.err"));
+}
+
+void TestWine::heldFileIsCopiedOnceReleased()
+{
+    Installation installation = install();
+    QVERIFY(installation.isValid());
+    QVERIFY(installation.addExecutable(HOLDER_EXE, "holder.exe"));
+    QVERIFY(installation.writeFile("lib.dll", "old lib"));
+    QVERIFY(installation.writeFile("workdir/lib.dll_", "new lib"));
+    const QString lib = installation.path() + "/lib.dll";
+
+    QProcess holder;
+    holder.setProcessEnvironment(m_environment);
+    holder.setWorkingDirectory(installation.path());
+    holder.start(m_wine, {installation.path() + "/holder.exe", windowsPath(lib)});
+    QVERIFY(waitForFile(lib + ".held", 30000));
+
+    // Held longer than the removal attempts last: the file goes to the
+    // hidden interpreter, which copies it once the holder has let go.
+    const Installation::Result result = run(installation, {"-r", "lib.dll"});
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY2(result.output.contains("lib.dll"), result.output.constData());
+    QCOMPARE(readFile(lib), QByteArray("old lib"));
+    QVERIFY(writeFile(lib + ".release", ""));
+    QVERIFY(holder.waitForFinished(30000));
+
+    const QJsonObject record = waitForRecord(installation.workDir(), "Hultrex", 60000);
+    QVERIFY2(!record.isEmpty(), installation.outputSoFar().constData());
+    QCOMPARE(readFile(lib), QByteArray("new lib"));
+}
+
+void TestWine::missingSourcesOpenErrorFile()
+{
+    Installation installation = install();
+    QVERIFY(installation.isValid());
+
+    const Installation::Result result = run(installation, {"-r", "a.dll", "b.dll"});
+    QCOMPARE(result.exitCode, 0);
+    // One message per line in the ANSI code page, which is 1251 here.
+    const QString workDir = windowsPath(installation.workDir());
+    const QString expected = "Файл " + workDir + "/a.dll_ не существует.\r\nФайл " + workDir +
+                             "/b.dll_ не существует.";
+    const QByteArray content = readFile(installation.workDir() + "/Orvane.err");
+    QByteArray cp1251;
+    for (const QChar c : expected)
+        cp1251 += c.unicode() < 0x80 ? char(c.unicode())
+                                     : char(c.unicode() - 0x0410 + 0xC0); // А..я
+    QCOMPARE(content, cp1251);
+    // Notepad shows the file under its name.
+    QByteArray window;
+    for (int attempt = 0; attempt < 200 && window.isEmpty(); ++attempt) {
+        window = m_display.xdotool({"search", "--onlyvisible", "--name", "Orvane.err"});
+        QTest::qWait(100);
+    }
+    QVERIFY2(!window.isEmpty(), installation.outputSoFar().constData());
+    QVERIFY(!QFile::exists(installation.workDir() + "/Hultrex-received.json"));
+}
+
+void TestWine::windowStartsInstaller()
+{
+    Installation installation = install(QStringLiteral(ORVANEPATHS_EXE));
+    QVERIFY(installation.isValid());
+    QVERIFY(installation.writeFile("workdir/libpath", "\npath = D:\\odbc\\lib\nshow = 1\n"));
+    QProcess paths;
+    QProcessEnvironment environment = m_environment;
+    environment.insert("WINELD_LIBRARY_PATH", "C:\\inherited");
+    paths.setProcessEnvironment(environment);
+    paths.setWorkingDirectory(installation.path());
+    paths.setProcessChannelMode(QProcess::MergedChannels);
+    paths.start(m_wine, {installation.programPath(), "x y"});
+    QVERIFY(paths.waitForStarted());
+
+    QByteArray window;
+    for (int attempt = 0; attempt < 300 && window.isEmpty(); ++attempt) {
+        window = m_display.xdotool({"search", "--onlyvisible", "--name", "Установщик обновлений"});
+        QTest::qWait(100);
+    }
+    QVERIFY2(!window.isEmpty(), paths.readAll().constData());
+    QTest::qWait(1000); // painted before it is pictured
+    const QString screenshot = qEnvironmentVariable("ORVANE_SCREENSHOT");
+    if (!screenshot.isEmpty()) {
+        QProcessEnvironment shot = QProcessEnvironment::systemEnvironment();
+        shot.insert("DISPLAY", m_display.name());
+        QProcess import;
+        import.setProcessEnvironment(shot);
+        import.start("import", {"-window", QString::fromLatin1(window.split('\n').first()),
+                                screenshot});
+        QVERIFY(import.waitForFinished(30000));
+    }
+
+    // The start button, found by its place in the window.
+    const QString windowId = QString::fromLatin1(window.split('\n').first());
+    for (int attempt = 0; attempt < 5 && paths.state() != QProcess::NotRunning; ++attempt) {
+        m_display.xdotool({"mousemove", "--window", windowId, "324", "381", "click", "1"});
+        paths.waitForFinished(3000);
+    }
+    QCOMPARE(paths.state(), QProcess::NotRunning);
+    QCOMPARE(paths.exitCode(), 0);
+    const QJsonObject record = waitForRecord(installation.workDir(), "Hultrex", 30000);
+    QVERIFY2(!record.isEmpty(), paths.readAll().constData());
+    QCOMPARE(recordedArguments(record), QStringList{"x y"});
+    QCOMPARE(record.value("LD_LIBRARY_PATH").toString(), QString("C:\\inherited:D:\\odbc\\lib"));
+    QCOMPARE(readFile(installation.workDir() + "/libpath"),
+             QByteArray("\npath = D:\\odbc\\lib\nshow = 1\n"));
+}
+
+QTEST_GUILESS_MAIN(TestWine)
+#include "tst_wine.moc"
