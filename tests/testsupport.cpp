@@ -117,3 +117,15 @@ QStringList recordedArguments(const QJsonObject &record)
         arguments.append(value.toString());
     return arguments;
 }
+
+QString deadDisplay()
+{
+    // A server listens on a socket in /tmp/.X11-unix, or on the abstract
+    // socket of the same name that /proc/net/unix lists.
+    const QByteArray sockets = readFile(QStringLiteral("/proc/net/unix"));
+    for (int number = 150;; ++number) {
+        const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(number);
+        if (!QFileInfo::exists(socket) && !sockets.contains(socket.toUtf8() + '\n'))
+            return QStringLiteral(":%1").arg(number);
+    }
+}

@@ -66,6 +66,10 @@ bool waitForFile(const QString &path, int timeoutMs = 10000);
 QJsonObject waitForRecord(const QString &dir, const QString &name = QStringLiteral("Hultrex"),
                           int timeoutMs = 10000);
 
+// An X display name (":N") that no server answers on, like one left behind
+// by an SSH session whose forwarding died.
+QString deadDisplay();
+
 // The arguments of a stand-in record.
 QStringList recordedArguments(const QJsonObject &record);
 

@@ -171,16 +171,22 @@ void TestOrvanePaths::startupFailure()
 
 void TestOrvanePaths::withoutDisplay_data()
 {
+    QTest::addColumn<QString>("display"); // null: DISPLAY unset
     QTest::addColumn<QByteArray>("stored"); // null: no "libpath"
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<bool>("installerStarted");
 
-    QTest::newRow("window to show") << QByteArray() << 6 << false;
-    QTest::newRow("not to be asked again") << QByteArray("show = 0\n") << 0 << true;
+    for (const QString &display : {QString(), deadDisplay()}) {
+        const QByteArray name = display.isNull() ? "no display" : "display naming no server";
+        QTest::newRow(name + ", window to show") << display << QByteArray() << 6 << false;
+        QTest::newRow(name + ", not to be asked again")
+            << display << QByteArray("show = 0\n") << 0 << true;
+    }
 }
 
 void TestOrvanePaths::withoutDisplay()
 {
+    QFETCH(QString, display);
     QFETCH(QByteArray, stored);
     QFETCH(int, exitCode);
     QFETCH(bool, installerStarted);
@@ -192,10 +198,12 @@ void TestOrvanePaths::withoutDisplay()
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         environment.remove(name);
+    if (!display.isNull())
+        environment.insert("DISPLAY", display);
 
     const Installation::Result result = installation.run({"a"}, environment);
-    QVERIFY(result.finished);
-    QCOMPARE(result.exitCode, exitCode);
+    QVERIFY2(result.finished, result.output.constData());
+    QVERIFY2(result.exitCode == exitCode, result.output.constData());
     if (installerStarted) {
         const QJsonObject record = waitForRecord(installation.workDir());
         QCOMPARE(recordedArguments(record), QStringList{"a"});
