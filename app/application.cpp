@@ -22,7 +22,8 @@ Detail::PlatformChoice::PlatformChoice(Windows windows)
 }
 
 Application::Application(int &argc, char **argv, Windows windows)
-    : PlatformChoice(windows), QApplication(argc, argv)
+    : PlatformChoice(windows)
+    , QApplication(argc, argv)
 {
     if (chosen)
         qunsetenv(platformVariable);

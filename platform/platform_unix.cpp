@@ -27,8 +27,8 @@ QByteArray platformPlugins(bool showsWindows)
             plugins.append(QByteArrayLiteral("xcb"));
         if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
             // Qt 6 prefers Wayland in a Wayland session; Qt 5 takes X first.
-            const bool waylandFirst = QT_VERSION >= QT_VERSION_CHECK(6, 0, 0) &&
-                                      qgetenv("XDG_SESSION_TYPE") == "wayland";
+            const bool waylandFirst =
+                QT_VERSION >= QT_VERSION_CHECK(6, 0, 0) && qgetenv("XDG_SESSION_TYPE") == "wayland";
             plugins.insert(waylandFirst ? 0 : plugins.size(), QByteArrayLiteral("wayland"));
         }
     }

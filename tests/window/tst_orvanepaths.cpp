@@ -171,7 +171,7 @@ void TestOrvanePaths::startupFailure()
 
 void TestOrvanePaths::withoutDisplay_data()
 {
-    QTest::addColumn<QString>("display"); // null: DISPLAY unset
+    QTest::addColumn<QString>("display");   // null: DISPLAY unset
     QTest::addColumn<QByteArray>("stored"); // null: no "libpath"
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<bool>("installerStarted");
