@@ -2,22 +2,58 @@
 
 #include "platform/platform.h"
 
+#include <QLibraryInfo>
+#include <QTranslator>
+
 namespace Startup {
 
-Detail::HeadlessChoice::HeadlessChoice()
+static const char platformVariable[] = "QT_QPA_PLATFORM";
+
+Detail::PlatformChoice::PlatformChoice(Windows windows)
 {
-    const QByteArray platform = Platform::headlessPlatformWhenNoDisplay();
-    if (platform.isEmpty())
+    if (!qEnvironmentVariableIsEmpty(platformVariable))
         return;
-    qputenv("QT_QPA_PLATFORM", platform);
+    const QByteArray plugins = Platform::platformPlugins(windows == Windows::MayShow);
+    if (plugins.isEmpty())
+        return;
+    // A -platform option still wins over the variable.
+    qputenv(platformVariable, plugins);
     chosen = true;
 }
 
-Application::Application(int &argc, char **argv)
-    : QApplication(argc, argv)
+Application::Application(int &argc, char **argv, Windows windows)
+    : PlatformChoice(windows)
+    , QApplication(argc, argv)
 {
     if (chosen)
-        qunsetenv("QT_QPA_PLATFORM");
+        qunsetenv(platformVariable);
+}
+
+bool Application::isHeadless() const
+{
+    return chosen && platformName() == QLatin1String(Platform::headlessPlatform());
+}
+
+QStringList qtTranslationDirectories()
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    const QString installed = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+#else
+    const QString installed = QLibraryInfo::location(QLibraryInfo::TranslationsPath);
+#endif
+    return {installed, QStringLiteral(":/translations")};
+}
+
+QTranslator *installQtTranslation(const QLocale &locale, const QStringList &directories)
+{
+    auto *translator = new QTranslator(QCoreApplication::instance());
+    for (const QString &directory : directories) {
+        if (translator->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"), directory) &&
+            QCoreApplication::installTranslator(translator))
+            return translator;
+    }
+    delete translator;
+    return nullptr;
 }
 
 } // namespace Startup

@@ -2,32 +2,51 @@
 #define ORVANE_APPLICATION_H
 
 #include <QApplication>
+#include <QLocale>
+#include <QStringList>
+
+class QTranslator;
 
 namespace Startup {
 
+// Whether a program may show a window. One that never does needs no display.
+enum class Windows { None, MayShow };
+
 namespace Detail {
-// Chooses a platform plugin that needs no display when the process has none.
-// A base of Application, so that it happens before QApplication is built.
-struct HeadlessChoice
+// Chooses the platform plugins to try when the user has chosen none. A base of
+// Application, so that it happens before QApplication is built.
+struct PlatformChoice
 {
-    HeadlessChoice();
+    explicit PlatformChoice(Windows windows);
     bool chosen = false;
 };
 } // namespace Detail
 
 // The application object of Orvane's programs. It takes argc and argv first
 // and removes Qt's own options from them, so those never count as the
-// program's arguments. Without a display it comes up on a platform that needs
-// none, and takes that choice back at once, so that it does not reach the
-// processes the program starts.
-class Application : private Detail::HeadlessChoice, public QApplication
+// program's arguments. A display that is not there, or that names no server,
+// does not abort it: it comes up on a platform that needs none, and takes
+// that choice back at once, so that it does not reach the processes the
+// program starts. The user's own choice (QT_QPA_PLATFORM, -platform) stands.
+class Application : private Detail::PlatformChoice, public QApplication
 {
 public:
-    Application(int &argc, char **argv);
+    Application(int &argc, char **argv, Windows windows);
 
     // True when there is no display to show a window on.
-    bool isHeadless() const { return chosen; }
+    bool isHeadless() const;
 };
+
+// Directories searched for Qt's own translations: Qt's installed ones first,
+// then those built into the program.
+QStringList qtTranslationDirectories();
+
+// Loads Qt's own translation ("qtbase_<language>.qm") for locale from the
+// first of directories that has one and installs it, so that Qt's dialogs
+// speak the user's language. Returns the translator (owned by the
+// application), or nullptr when no directory has a translation.
+QTranslator *installQtTranslation(const QLocale &locale = QLocale(),
+                                  const QStringList &directories = qtTranslationDirectories());
 
 } // namespace Startup
 

@@ -9,7 +9,7 @@
 int main(int argc, char *argv[])
 {
     // Takes Qt's own options out of argc and argv first.
-    Startup::Application app(argc, argv);
+    Startup::Application app(argc, argv, Startup::Windows::None);
 
     Startup::Context context;
     const Install::ExitCode prepared = Startup::prepareProcess(&context);

@@ -15,7 +15,7 @@ int main(int argc, char *argv[])
     // Without a display the application comes up all the same: the user who
     // asked not to be asked again still gets the installer, and everybody
     // else a message instead of an abort.
-    Startup::Application app(argc, argv);
+    Startup::Application app(argc, argv, Startup::Windows::MayShow);
 
     Startup::Context context;
     const Install::ExitCode prepared = Startup::prepareProcess(&context);
@@ -31,6 +31,9 @@ int main(int argc, char *argv[])
         qDebug() << "Error. No display to show the window on";
         return Install::NoDisplay;
     }
+    // Qt's own dialogs (the directory dialog behind "Добавить") in the
+    // user's language; only here, where a window is shown.
+    Startup::installQtTranslation();
     window.show();
     return app.exec();
 }

@@ -16,9 +16,17 @@ char pathListSeparator();
 // Suffix of executable file names (".exe" on Windows, empty elsewhere).
 QString executableSuffix();
 
-// Name of a Qt platform plugin that needs no display, to be used when the
-// process has none; empty where a display is always there.
-QByteArray headlessPlatformWhenNoDisplay();
+// The Qt platform plugin that needs no display.
+inline const char *headlessPlatform()
+{
+    return "minimal";
+}
+
+// The Qt platform plugins for a process whose user has chosen none, in the
+// form Qt reads from QT_QPA_PLATFORM: names tried in order, separated by ';'.
+// Empty where Qt's default always works. A process that shows no window needs
+// no display; one that may show a window tries the display's plugins first.
+QByteArray platformPlugins(bool showsWindows);
 
 // Starts program with exactly these arguments, this environment and this
 // current directory (an empty one means the caller's), detached: it inherits

@@ -1,5 +1,7 @@
 #include "platform/platform.h"
 
+#include <QByteArrayList>
+
 namespace Platform {
 
 char pathListSeparator()
@@ -12,14 +14,26 @@ QString executableSuffix()
     return QString();
 }
 
-QByteArray headlessPlatformWhenNoDisplay()
+QByteArray platformPlugins(bool showsWindows)
 {
-    // Without a display server the default platform plugin aborts the
-    // process; the start-up sequence shows no window, so it can do without.
-    const bool hasDisplay = !qEnvironmentVariableIsEmpty("DISPLAY") ||
-                            !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
-                            !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
-    return hasDisplay ? QByteArray() : QByteArrayLiteral("minimal");
+    // Qt's default plugin aborts the process when the display variables are
+    // empty or name a server that cannot be reached (a dead SSH forwarding,
+    // for one), while Qt tries a list of plugins in order and takes the
+    // first that comes up. Connecting to a display is also time wasted for a
+    // process that shows nothing.
+    QByteArrayList plugins;
+    if (showsWindows) {
+        if (!qEnvironmentVariableIsEmpty("DISPLAY"))
+            plugins.append(QByteArrayLiteral("xcb"));
+        if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+            // Qt 6 prefers Wayland in a Wayland session; Qt 5 takes X first.
+            const bool waylandFirst =
+                QT_VERSION >= QT_VERSION_CHECK(6, 0, 0) && qgetenv("XDG_SESSION_TYPE") == "wayland";
+            plugins.insert(waylandFirst ? 0 : plugins.size(), QByteArrayLiteral("wayland"));
+        }
+    }
+    plugins.append(headlessPlatform());
+    return plugins.join(';');
 }
 
 bool startEditor(const QString &filePath, const QProcessEnvironment &environment)

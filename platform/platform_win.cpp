@@ -16,7 +16,7 @@ QString executableSuffix()
     return QStringLiteral(".exe");
 }
 
-QByteArray headlessPlatformWhenNoDisplay()
+QByteArray platformPlugins(bool /*showsWindows*/)
 {
     // A Windows session always has a desktop to create the application on.
     return QByteArray();

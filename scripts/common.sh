@@ -3,21 +3,31 @@
 
 ORVANE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
-# Debian packages the build, the tests and the demonstration need.
-ORVANE_PACKAGES=(
-    cmake ninja-build g++ pkg-config python3
-    qtbase5-dev qtbase5-dev-tools qt6-base-dev qt6-qpa-plugins
+# Debian packages that building and running the programs need (the
+# demonstration installs only these); Qt's translations make Qt's own dialogs
+# speak Russian.
+ORVANE_BUILD_PACKAGES=(
+    cmake ninja-build g++
+    qtbase5-dev qtbase5-dev-tools qttranslations5-l10n
+)
+# What the tests and checks need on top: Qt 6, the sanitizer and fuzzing
+# compilers, the style tools, a virtual X display, and MinGW-w64 with Wine
+# for the Windows parts.
+ORVANE_TEST_PACKAGES=(
+    pkg-config python3
+    qt6-base-dev qt6-qpa-plugins qt6-translations-l10n
     util-linux
     clang libclang-rt-14-dev clang-format clang-tidy
     xvfb xdotool
     binutils-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix wine64
 )
 
-# Installs whichever of the packages are missing (as root, or through sudo).
+# install_packages PACKAGE...: installs whichever of them are missing (as
+# root, or through sudo).
 install_packages()
 {
     local missing=() package
-    for package in "${ORVANE_PACKAGES[@]}"; do
+    for package in "$@"; do
         dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
             || missing+=("$package")
     done
@@ -30,11 +40,17 @@ install_packages()
         "${missing[@]}"
 }
 
-# build DIR [CMAKE-OPTION...]: configures and builds the project in DIR.
-build()
+# configure DIR [CMAKE-OPTION...]: configures the project in DIR.
+configure()
 {
     local dir=$1
     shift
     cmake -S "$ORVANE_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
-    cmake --build "$dir" --parallel "$(nproc)"
+}
+
+# build DIR [CMAKE-OPTION...]: configures and builds the project in DIR.
+build()
+{
+    configure "$@"
+    cmake --build "$1" --parallel "$(nproc)"
 }

@@ -21,8 +21,7 @@ Installation::Installation(const QString &program, const QString &installer,
     // Reachable by an unprivileged user too, for the tests that drop to one.
     QFile::setPermissions(m_dir.path(), QFileDevice::Permissions(0x7755));
     m_programPath = m_dir.path() + QLatin1Char('/') + QFileInfo(program).fileName();
-    m_valid = QFile::copy(program, m_programPath) &&
-              addExecutable(installer, installerName);
+    m_valid = QFile::copy(program, m_programPath) && addExecutable(installer, installerName);
 }
 
 bool Installation::addExecutable(const QString &source, const QString &name)
@@ -199,4 +198,42 @@ QByteArray VirtualDisplay::xdotool(const QStringList &arguments) const
         process.waitForFinished();
     }
     return process.readAllStandardOutput().trimmed();
+}
+
+QString VirtualDisplay::waitForWindow(const QString &title, const QProcess &program,
+                                      int timeoutMs) const
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (program.state() == QProcess::Running && timer.elapsed() < timeoutMs) {
+        const QByteArray found = xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                          QStringLiteral("--name"), title});
+        if (!found.isEmpty())
+            return QString::fromLatin1(found.split('\n').first());
+        QTest::qWait(50);
+    }
+    return QString();
+}
+
+void VirtualDisplay::clickUntilFinished(const QString &window, int x, int y,
+                                        QProcess &program) const
+{
+    for (int attempt = 0; attempt < 5 && program.state() != QProcess::NotRunning; ++attempt) {
+        xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), window,
+                 QString::number(x), QString::number(y), QStringLiteral("click"),
+                 QStringLiteral("1")});
+        program.waitForFinished(3000);
+    }
+}
+
+QString deadDisplay()
+{
+    // A server listens on a socket in /tmp/.X11-unix, or on the abstract
+    // socket of the same name that /proc/net/unix lists.
+    const QByteArray sockets = readFile(QStringLiteral("/proc/net/unix"));
+    for (int number = 150;; ++number) {
+        const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(number);
+        if (!QFileInfo::exists(socket) && !sockets.contains(socket.toUtf8() + '\n'))
+            return QStringLiteral(":%1").arg(number);
+    }
 }

@@ -4,8 +4,8 @@
 #include "update/deferredcopy.h"
 
 #include <QByteArray>
-#include <QProcess>
 #include <QJsonObject>
+#include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
@@ -79,6 +79,13 @@ public:
     QString name() const { return m_name; }
     // Runs xdotool on this display and returns its trimmed output.
     QByteArray xdotool(const QStringList &arguments) const;
+    // Polls for a visible window with this title while program runs; returns
+    // its id, or an empty text when none appeared within timeoutMs.
+    QString waitForWindow(const QString &title, const QProcess &program,
+                          int timeoutMs = 30000) const;
+    // Clicks into window at a place relative to it until program has ended
+    // (a few tries: a click may come before the window takes input).
+    void clickUntilFinished(const QString &window, int x, int y, QProcess &program) const;
 
 private:
     QProcess *m_server = nullptr;
@@ -97,6 +104,10 @@ bool waitForFile(const QString &path, int timeoutMs = 10000);
 // Waits for the stand-in's record "<name>-received.json" in dir and parses it.
 QJsonObject waitForRecord(const QString &dir, const QString &name = QStringLiteral("Hultrex"),
                           int timeoutMs = 10000);
+
+// An X display name (":N") that no server answers on, like one left behind
+// by an SSH session whose forwarding died.
+QString deadDisplay();
 
 // The arguments of a stand-in record.
 QStringList recordedArguments(const QJsonObject &record);

@@ -20,6 +20,7 @@ private slots:
     void pathExtended_data();
     void pathExtended();
     void installerOutlivesLauncher();
+    void startsWithoutDisplay_data();
     void startsWithoutDisplay();
     void missingInstallerStillExitsZero();
     void cannotCreateWorkDir();
@@ -153,18 +154,45 @@ void TestLauncher::installerOutlivesLauncher()
     QVERIFY(installation.outputSoFar().contains("still running 2\n"));
 }
 
+void TestLauncher::startsWithoutDisplay_data()
+{
+    // null: the variable is unset.
+    QTest::addColumn<QString>("display");
+    QTest::addColumn<QString>("waylandDisplay");
+    QTest::addColumn<QString>("platform");
+
+    QTest::newRow("no display") << QString() << QString() << QString();
+    QTest::newRow("X display naming no server") << deadDisplay() << QString() << QString();
+    QTest::newRow("both naming no server") << deadDisplay() << "orvane-none" << QString();
+    QTest::newRow("user's own platform") << deadDisplay() << QString() << "offscreen";
+}
+
 void TestLauncher::startsWithoutDisplay()
 {
+    QFETCH(QString, display);
+    QFETCH(QString, waylandDisplay);
+    QFETCH(QString, platform);
+
     Installation installation;
     QVERIFY(installation.isValid());
-    const Installation::Result result = installation.run(
-        {"a b"}, withoutDisplayVariables(QProcessEnvironment::systemEnvironment()));
+    QProcessEnvironment environment =
+        withoutDisplayVariables(QProcessEnvironment::systemEnvironment());
+    if (!display.isNull())
+        environment.insert("DISPLAY", display);
+    if (!waylandDisplay.isNull())
+        environment.insert("WAYLAND_DISPLAY", waylandDisplay);
+    if (!platform.isNull())
+        environment.insert("QT_QPA_PLATFORM", platform);
+
+    const Installation::Result result = installation.run({"a b"}, environment);
     QVERIFY(result.finished);
-    QCOMPARE(result.exitCode, 0);
+    QVERIFY2(result.exitCode == 0, result.output.constData());
     const QJsonObject record = waitForRecord(installation.workDir());
     QCOMPARE(recordedArguments(record), QStringList{"a b"});
-    // The program's own choice of platform does not reach the installer.
-    QVERIFY(record.value("QT_QPA_PLATFORM").isNull());
+    // The program's own choice of platform does not reach the installer;
+    // the user's does.
+    QCOMPARE(record.value("QT_QPA_PLATFORM").toString(QStringLiteral("unset")),
+             platform.isNull() ? QString("unset") : platform);
 }
 
 void TestLauncher::missingInstallerStillExitsZero()

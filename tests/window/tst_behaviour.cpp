@@ -1,6 +1,7 @@
 // The window's behaviour on the offscreen platform: buttons, tooltips, the
 // directory dialog and the start of the stand-in installer.
 
+#include "app/application.h"
 #include "testsupport.h"
 #include "window/libpath.h"
 #include "window/orvane.h"
@@ -55,6 +56,8 @@ private slots:
     void widgetGlobalPos();
     void directoryDialog_data();
     void directoryDialog();
+    void dialogInUsersLanguage_data();
+    void dialogInUsersLanguage();
     void startButton_data();
     void startButton();
     void startButtonFailedSave();
@@ -226,6 +229,48 @@ void TestBehaviour::directoryDialog()
     for (const QString &path : added)
         expected.append(QDir(dir.path() + path).absolutePath());
     QCOMPARE(items(window), expected);
+}
+
+void TestBehaviour::dialogInUsersLanguage_data()
+{
+    QTest::addColumn<QLocale>("locale");
+    QTest::addColumn<QString>("directory");
+    QTest::addColumn<QStringList>("expected"); // look-in label, accept and cancel buttons
+
+    const QLocale russian(QLocale::Russian, QLocale::Russia);
+    const QStringList inRussian{"Перейти к:", "&Выбрать", "Отмена"};
+    QTest::newRow("Russian, Qt's translations")
+        << russian << Startup::qtTranslationDirectories().first() << inRussian;
+    QTest::newRow("Russian, built in") << russian << ":/translations" << inRussian;
+    QTest::newRow("English, built in")
+        << QLocale(QLocale::English, QLocale::UnitedStates) << ":/translations"
+        << QStringList{"Look in:", "&Choose", "Cancel"};
+}
+
+void TestBehaviour::dialogInUsersLanguage()
+{
+    QFETCH(QLocale, locale);
+    QFETCH(QString, directory);
+    QFETCH(QStringList, expected);
+
+    if (locale.language() == QLocale::Russian && !QFile::exists(directory + "/qtbase_ru.qm"))
+        QSKIP("Qt's Russian translation is not there");
+    const QTranslator *translator = Startup::installQtTranslation(locale, {directory});
+    const auto removeTranslator = qScopeGuard([translator] { delete translator; });
+    Orvane window("/nowhere", {});
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+    QStringList texts;
+    answerDialog([&texts](QFileDialog *dialog) {
+        const auto *buttons = dialog->findChild<QDialogButtonBox *>("buttonBox");
+        texts << dialog->findChild<QLabel *>("lookInLabel")->text()
+              << buttons->button(QDialogButtonBox::Open)->text()
+              << buttons->button(QDialogButtonBox::Cancel)->text();
+        dialog->reject();
+    });
+    QTest::mouseClick(window.findChild<QPushButton *>("pushButton_PathO"), Qt::LeftButton);
+    QCOMPARE(texts, expected);
 }
 
 void TestBehaviour::startButton_data()

@@ -56,53 +56,19 @@ void TestOrvanePaths::dontAskStartsInstallerAtOnce()
     QCOMPARE(readFile(installation.workDir() + "/libpath"), stored);
 }
 
-// Runs a program on the virtual display and returns its standard output.
-static QByteArray runOnDisplay(const QString &display, const QString &program,
-                               const QStringList &arguments)
-{
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("DISPLAY", display);
-    process.setProcessEnvironment(environment);
-    process.start(program, arguments);
-    if (!process.waitForFinished(10000)) {
-        process.kill();
-        process.waitForFinished();
-    }
-    return process.readAllStandardOutput();
-}
-
-// The ids of the visible windows with the library-path window's title.
-static QByteArray findWindow(const QString &display)
-{
-    return runOnDisplay(display, "xdotool",
-                        {"search", "--onlyvisible", "--name", "Установщик обновлений"})
-        .trimmed();
-}
-
 void TestOrvanePaths::showsWindowWithoutLibpath()
 {
     // The window is looked for and clicked on a virtual X display of its own.
-    if (QStandardPaths::findExecutable("Xvfb").isEmpty() ||
-        QStandardPaths::findExecutable("xdotool").isEmpty())
-        QSKIP("needs Xvfb and xdotool");
-    QProcess server;
-    server.start("Xvfb", {"-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp"});
-    QByteArray number;
-    while (!number.contains('\n') && server.waitForReadyRead(10000))
-        number += server.readAllStandardOutput();
-    QVERIFY2(!number.trimmed().isEmpty(), server.readAllStandardError().constData());
-    const auto stopServer = qScopeGuard([&server] {
-        server.terminate();
-        server.waitForFinished();
-    });
-    const QString display = ':' + QString::fromLatin1(number.trimmed());
+    VirtualDisplay display;
+    QString missing;
+    if (!display.start(&missing))
+        QSKIP(qPrintable(missing));
 
     Installation installation(QStringLiteral(ORVANEPATHS_BINARY));
     QVERIFY(installation.isValid());
     QProcess paths;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("DISPLAY", display);
+    environment.insert("DISPLAY", display.name());
     environment.insert("QT_QPA_PLATFORM", "xcb");
     environment.remove("LD_LIBRARY_PATH");
     paths.setProcessEnvironment(environment);
@@ -118,12 +84,7 @@ void TestOrvanePaths::showsWindowWithoutLibpath()
     });
 
     // The window appears under its title, and it waits for the user.
-    QByteArray window;
-    QElapsedTimer timer;
-    timer.start();
-    while ((window = findWindow(display)).isEmpty() && paths.state() == QProcess::Running &&
-           timer.elapsed() < 10000)
-        QTest::qWait(50);
+    const QString window = display.waitForWindow("Установщик обновлений", paths, 10000);
     QVERIFY2(!window.isEmpty(), paths.readAll().constData());
     QCOMPARE(paths.state(), QProcess::Running);
     QVERIFY(!QFile::exists(installation.workDir() + "/Hultrex-received.json"));
@@ -131,12 +92,7 @@ void TestOrvanePaths::showsWindowWithoutLibpath()
 
     // A click on the start button (relative to the window) saves, starts
     // the installer and ends the program.
-    const QString windowId = QString::fromLatin1(window.split('\n').first());
-    for (int attempt = 0; attempt < 5 && paths.state() != QProcess::NotRunning; ++attempt) {
-        runOnDisplay(display, "xdotool",
-                     {"mousemove", "--window", windowId, "324", "381", "click", "1"});
-        paths.waitForFinished(3000);
-    }
+    display.clickUntilFinished(window, 324, 381, paths);
     QCOMPARE(paths.state(), QProcess::NotRunning);
     const QByteArray output = paths.readAll();
     QCOMPARE(paths.exitStatus(), QProcess::NormalExit);
@@ -168,16 +124,22 @@ void TestOrvanePaths::startupFailure()
 
 void TestOrvanePaths::withoutDisplay_data()
 {
+    QTest::addColumn<QString>("display");   // null: DISPLAY unset
     QTest::addColumn<QByteArray>("stored"); // null: no "libpath"
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<bool>("installerStarted");
 
-    QTest::newRow("window to show") << QByteArray() << 6 << false;
-    QTest::newRow("not to be asked again") << QByteArray("show = 0\n") << 0 << true;
+    for (const QString &display : {QString(), deadDisplay()}) {
+        const QByteArray name = display.isNull() ? "no display" : "display naming no server";
+        QTest::newRow(name + ", window to show") << display << QByteArray() << 6 << false;
+        QTest::newRow(name + ", not to be asked again")
+            << display << QByteArray("show = 0\n") << 0 << true;
+    }
 }
 
 void TestOrvanePaths::withoutDisplay()
 {
+    QFETCH(QString, display);
     QFETCH(QByteArray, stored);
     QFETCH(int, exitCode);
     QFETCH(bool, installerStarted);
@@ -186,10 +148,14 @@ void TestOrvanePaths::withoutDisplay()
     QVERIFY(installation.isValid());
     if (!stored.isNull())
         QVERIFY(installation.writeFile("workdir/libpath", stored));
-    const Installation::Result result =
-        installation.run({"a"}, withoutDisplayVariables(QProcessEnvironment::systemEnvironment()));
-    QVERIFY(result.finished);
-    QCOMPARE(result.exitCode, exitCode);
+    QProcessEnvironment environment =
+        withoutDisplayVariables(QProcessEnvironment::systemEnvironment());
+    if (!display.isNull())
+        environment.insert("DISPLAY", display);
+
+    const Installation::Result result = installation.run({"a"}, environment);
+    QVERIFY2(result.finished, result.output.constData());
+    QVERIFY2(result.exitCode == exitCode, result.output.constData());
     if (installerStarted) {
         const QJsonObject record = waitForRecord(installation.workDir());
         QCOMPARE(recordedArguments(record), QStringList{"a"});

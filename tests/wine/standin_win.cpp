@@ -82,12 +82,12 @@ int wmain(int argc, wchar_t *argv[])
     for (int i = 1; i < argc; ++i)
         arguments += (i > 1 ? ", " : "") + jsonString(argv[i]);
     arguments += "]";
-    const std::string record = "{\n  \"arguments\": " + arguments +
-                               ",\n  \"commandLine\": " + jsonString(GetCommandLineW()) +
-                               ",\n  \"cwd\": " + jsonString(currentDirectory()) +
-                               ",\n  \"PATH\": " + variable(L"PATH") +
-                               ",\n  \"LD_LIBRARY_PATH\": " + variable(L"LD_LIBRARY_PATH") +
-                               ",\n  \"QT_QPA_PLATFORM\": " + variable(L"QT_QPA_PLATFORM") + "\n}\n";
+    const std::string record =
+        "{\n  \"arguments\": " + arguments +
+        ",\n  \"commandLine\": " + jsonString(GetCommandLineW()) +
+        ",\n  \"cwd\": " + jsonString(currentDirectory()) + ",\n  \"PATH\": " + variable(L"PATH") +
+        ",\n  \"LD_LIBRARY_PATH\": " + variable(L"LD_LIBRARY_PATH") +
+        ",\n  \"QT_QPA_PLATFORM\": " + variable(L"QT_QPA_PLATFORM") + "\n}\n";
 
     std::wstring name = argv[0];
     name.erase(0, name.find_last_of(L"\\/") + 1);

@@ -33,8 +33,7 @@ QString windowsPath(const QString &path)
 // The same with backslashes, as a Windows user writes it.
 QString nativeWindowsPath(const QString &path)
 {
-    return QDir::toNativeSeparators(windowsPath(path)).replace(QLatin1Char('/'),
-                                                               QLatin1Char('\\'));
+    return QDir::toNativeSeparators(windowsPath(path)).replace(QLatin1Char('/'), QLatin1Char('\\'));
 }
 
 } // namespace
@@ -159,7 +158,8 @@ void TestWine::handOverArguments_data()
     QTest::newRow("plain") << QStringList{"a", "b"};
     QTest::newRow("blank and empty") << QStringList{"with blank", "", "x"};
     QTest::newRow("double quotes") << QStringList{"say \"hi\"", "\"", "a\"b"};
-    QTest::newRow("backslashes") << QStringList{"C:\\dir\\", "a\\\\\"b", "x\\\\", "\\\\server\\share"};
+    QTest::newRow("backslashes") << QStringList{"C:\\dir\\", "a\\\\\"b", "x\\\\",
+                                                "\\\\server\\share"};
     QTest::newRow("Cyrillic") << QStringList{"обновление", "Файл 1"};
 }
 
@@ -188,12 +188,14 @@ void TestWine::handOverArguments()
 
 void TestWine::workpath_data()
 {
-    QTest::addColumn<QString>("content"); // "APP" stands for the installation, in Windows form
+    QTest::addColumn<QString>("content");  // "APP" stands for the installation, in Windows form
     QTest::addColumn<QString>("expected"); // relative to the installation
-    QTest::newRow("dot backslash") << ".\\upd" << "upd/workdir";
-    QTest::newRow("dot dot backslash") << "..\\upd" << "../upd/workdir";
+    QTest::newRow("dot backslash") << ".\\upd"
+                                   << "upd/workdir";
+    QTest::newRow("dot dot backslash") << "..\\upd"
+                                       << "../upd/workdir";
     QTest::newRow("drive path, trailing backslash, CR LF") << "APP\\data\\\r\n"
-                                                             << "data/workdir";
+                                                           << "data/workdir";
 }
 
 void TestWine::workpath()
@@ -308,13 +310,13 @@ void TestWine::missingSourcesOpenErrorFile()
     QCOMPARE(result.exitCode, 0);
     // One message per line in the ANSI code page, which is 1251 here.
     const QString workDir = windowsPath(installation.workDir());
-    const QString expected = "Файл " + workDir + "/a.dll_ не существует.\r\nФайл " + workDir +
-                             "/b.dll_ не существует.";
+    const QString expected =
+        "Файл " + workDir + "/a.dll_ не существует.\r\nФайл " + workDir + "/b.dll_ не существует.";
     const QByteArray content = readFile(installation.workDir() + "/Orvane.err");
     QByteArray cp1251;
     for (const QChar c : expected)
-        cp1251 += c.unicode() < 0x80 ? char(c.unicode())
-                                     : char(c.unicode() - 0x0410 + 0xC0); // А..я
+        cp1251 +=
+            c.unicode() < 0x80 ? char(c.unicode()) : char(c.unicode() - 0x0410 + 0xC0); // А..я
     QCOMPARE(content, cp1251);
     // Notepad shows the file under its name.
     QByteArray window;
@@ -340,11 +342,7 @@ void TestWine::windowStartsInstaller()
     paths.start(m_wine, {installation.programPath(), "x y"});
     QVERIFY(paths.waitForStarted());
 
-    QByteArray window;
-    for (int attempt = 0; attempt < 300 && window.isEmpty(); ++attempt) {
-        window = m_display.xdotool({"search", "--onlyvisible", "--name", "Установщик обновлений"});
-        QTest::qWait(100);
-    }
+    const QString window = m_display.waitForWindow("Установщик обновлений", paths);
     QVERIFY2(!window.isEmpty(), paths.readAll().constData());
     QTest::qWait(1000); // painted before it is pictured
     const QString screenshot = qEnvironmentVariable("ORVANE_SCREENSHOT");
@@ -353,17 +351,12 @@ void TestWine::windowStartsInstaller()
         shot.insert("DISPLAY", m_display.name());
         QProcess import;
         import.setProcessEnvironment(shot);
-        import.start("import", {"-window", QString::fromLatin1(window.split('\n').first()),
-                                screenshot});
+        import.start("import", {"-window", window, screenshot});
         QVERIFY(import.waitForFinished(30000));
     }
 
     // The start button, found by its place in the window.
-    const QString windowId = QString::fromLatin1(window.split('\n').first());
-    for (int attempt = 0; attempt < 5 && paths.state() != QProcess::NotRunning; ++attempt) {
-        m_display.xdotool({"mousemove", "--window", windowId, "324", "381", "click", "1"});
-        paths.waitForFinished(3000);
-    }
+    m_display.clickUntilFinished(window, 324, 381, paths);
     QCOMPARE(paths.state(), QProcess::NotRunning);
     QCOMPARE(paths.exitCode(), 0);
     const QJsonObject record = waitForRecord(installation.workDir(), "Hultrex", 30000);
