@@ -1,7 +1,5 @@
 #include "window/libpath.h"
 
-#include "installation/installation.h"
-
 namespace LibPath {
 
 QString fileName(const QString &workDirPath)
@@ -100,13 +98,16 @@ QByteArray write(const QStringList &paths, bool dontAskAgain)
 
 QString libraryPathValue(const QString &inherited, const QStringList &paths)
 {
-    QByteArray value = inherited.trimmed().toLocal8Bit();
-    for (const QString &path : paths) {
-        const QByteArray entry = path.trimmed().toLocal8Bit();
-        if (!entry.isEmpty())
-            value = Install::appendListEntry(value, entry, ':');
+    // Built as text, not through the local 8-bit encoding, which would lose
+    // every character outside its code page.
+    const QLatin1Char separator(':');
+    QStringList entries;
+    for (const QString &entry : inherited.split(separator) + paths) {
+        const QString trimmed = entry.trimmed();
+        if (!trimmed.isEmpty())
+            entries.append(trimmed);
     }
-    return QString::fromLocal8Bit(value);
+    return entries.join(separator);
 }
 
 } // namespace LibPath

@@ -56,10 +56,10 @@ Settings read(const QByteArray &content);
 // own.
 QByteArray write(const QStringList &paths, bool dontAskAgain);
 
-// LD_LIBRARY_PATH for the installer: the inherited value, trimmed, followed
-// by the list entries, trimmed, joined with ":". Empty entries are left out:
-// the dynamic loader would read them as the current directory, which is the
-// working directory full of downloaded files.
+// LD_LIBRARY_PATH for the installer: the entries of the inherited value,
+// then the list entries, each trimmed, joined with ":". Empty entries are
+// left out, inherited ones too: the dynamic loader would read them as the
+// current directory, which is the working directory full of downloaded files.
 QString libraryPathValue(const QString &inherited, const QStringList &paths);
 
 } // namespace LibPath

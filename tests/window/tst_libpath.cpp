@@ -270,6 +270,9 @@ void TestLibPath::nonUtf8Locale()
     Orvane window(dir.path(), {});
     window.loadLibPaths();
     QCOMPARE(items(window), QStringList{path});
+    // The installer's search path keeps what this code page cannot hold.
+    QCOMPARE(LibPath::libraryPathValue("D:\\Müller\\odbc", {"E:\\客户端"}),
+             QString("D:\\Müller\\odbc:E:\\客户端"));
 #else
     QSKIP("the locale's codec cannot be chosen in Qt 6");
 #endif
@@ -326,6 +329,10 @@ void TestLibPath::libraryPathValue_data()
     QTest::newRow("empty first item") << QString() << QStringList{" ", "/b"} << "/b";
     QTest::newRow("only empty items") << "" << QStringList{"", "\t"} << "";
     QTest::newRow("Cyrillic") << "/usr/lib" << QStringList{"/opt/клиент"} << "/usr/lib:/opt/клиент";
+    QTest::newRow("blank and empty inherited entries")
+        << " /usr/lib: " << QStringList{"/opt/x"} << "/usr/lib:/opt/x";
+    QTest::newRow("empty inherited entries in the middle and at the start")
+        << ":/a::\t:/b" << QStringList{"/c"} << "/a:/b:/c";
 }
 
 void TestLibPath::libraryPathValue()

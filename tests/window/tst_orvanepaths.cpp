@@ -26,6 +26,9 @@ void TestOrvanePaths::dontAskStartsInstallerAtOnce_data()
     QTest::newRow("unset") << QString() << "/opt/a:/opt/клиент";
     QTest::newRow("set") << "/usr/lib"
                          << "/usr/lib:/opt/a:/opt/клиент";
+    // An empty entry would make the loader search the working directory.
+    QTest::newRow("blank and empty entries") << " /usr/lib: ::"
+                                             << "/usr/lib:/opt/a:/opt/клиент";
 }
 
 void TestOrvanePaths::dontAskStartsInstallerAtOnce()
