@@ -12,10 +12,10 @@ QStringList installerArguments(const QStringList &applicationArguments)
     return applicationArguments.mid(1);
 }
 
-Install::ExitCode run(const QProcessEnvironment &environment)
+Install::ExitCode run(const QStringList &arguments, const QProcessEnvironment &environment)
 {
     Platform::startDetached(Install::installerPath(QCoreApplication::applicationDirPath()),
-                            installerArguments(QCoreApplication::arguments()), environment);
+                            arguments, environment);
     return Install::Ok;
 }
 

@@ -13,9 +13,11 @@ namespace HandOver {
 // What the installer receives: the program's arguments without its own name.
 QStringList installerArguments(const QStringList &applicationArguments);
 
-// Starts the installer detached, in the current (working) directory, with the
-// given environment. Whether it started does not change the outcome: returns Ok.
-Install::ExitCode run(const QProcessEnvironment &environment);
+// Starts the installer detached, in the current (working) directory, with
+// these arguments (as Platform::programArguments gives them, so each goes on
+// unchanged) and the given environment. Whether it started does not change
+// the outcome: returns Ok.
+Install::ExitCode run(const QStringList &arguments, const QProcessEnvironment &environment);
 
 } // namespace HandOver
 

@@ -4,6 +4,7 @@
 #include "app/application.h"
 #include "app/handover.h"
 #include "app/startup.h"
+#include "platform/platform.h"
 #include "update/updatemode.h"
 
 int main(int argc, char *argv[])
@@ -20,5 +21,6 @@ int main(int argc, char *argv[])
     // wide command line, so no character is lost to the 8-bit code page.
     if (argc >= 2 && Startup::isUpdateOption(argv[1]))
         return Update::run(QCoreApplication::arguments().mid(2), context.childEnvironment);
-    return HandOver::run(context.childEnvironment);
+    return HandOver::run(HandOver::installerArguments(Platform::programArguments(argc, argv)),
+                         context.childEnvironment);
 }

@@ -6,6 +6,7 @@
 #include "app/application.h"
 #include "app/handover.h"
 #include "app/startup.h"
+#include "platform/platform.h"
 #include "window/orvane.h"
 
 #include <QDebug>
@@ -22,7 +23,8 @@ int main(int argc, char *argv[])
     if (prepared != Install::Ok)
         return prepared;
 
-    Orvane window(context.workDirPath, HandOver::installerArguments(QCoreApplication::arguments()));
+    Orvane window(context.workDirPath,
+                  HandOver::installerArguments(Platform::programArguments(argc, argv)));
     if (!window.loadLibPaths()) {
         window.startInstaller();
         return Install::Ok;

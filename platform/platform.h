@@ -28,9 +28,25 @@ inline const char *headlessPlatform()
 // no display; one that may show a window tries the display's plugins first.
 QByteArray platformPlugins(bool showsWindows);
 
-// Starts program with exactly these arguments, this environment and this
-// current directory (an empty one means the caller's), detached: it inherits
-// the standard channels and lives on after this process has ended.
+// The program's arguments once Qt has taken its own options out of argv, in
+// a form that startDetached hands on unchanged: on Windows as the wide
+// command line holds them; elsewhere decoded from argv's bytes, where an
+// argument that is not text in the locale's encoding keeps each of its
+// non-ASCII bytes as an escape (decodeArgument).
+QStringList programArguments(int argc, char **argv);
+
+// An argument's bytes as text. Bytes that do not decode in the locale's
+// encoding would be changed by the way back, so such an argument keeps every
+// byte above 0x7F as the lone surrogate U+DC00 + byte instead.
+QString decodeArgument(const QByteArray &bytes);
+
+// The bytes of an argument: the inverse of decodeArgument.
+QByteArray encodeArgument(const QString &text);
+
+// Starts program with exactly these arguments (escaped bytes included), this
+// environment and this current directory (an empty one means the caller's),
+// detached: it inherits the standard channels and lives on after this
+// process has ended.
 bool startDetached(const QString &program, const QStringList &arguments,
                    const QProcessEnvironment &environment,
                    const QString &workingDirectory = QString());

@@ -1,7 +1,9 @@
 #include "platform/platform.h"
 
 #include "platform/hiddenprocess.h"
+#include "platform/platform_p.h"
 
+#include <QCoreApplication>
 #include <QDir>
 
 namespace Platform {
@@ -20,6 +22,22 @@ QByteArray platformPlugins(bool /*showsWindows*/)
 {
     // A Windows session always has a desktop to create the application on.
     return QByteArray();
+}
+
+QStringList programArguments(int argc, char **argv)
+{
+    // argv went through the 8-bit code page; the application object has the
+    // arguments from the wide command line, without Qt's own options.
+    Q_UNUSED(argc)
+    Q_UNUSED(argv)
+    return QCoreApplication::arguments();
+}
+
+std::optional<bool> startDetachedAsBytes(const QString &, const QStringList &,
+                                         const QProcessEnvironment &, const QString &)
+{
+    // Arguments are UTF-16 text on Windows: QProcess hands them on exactly.
+    return std::nullopt;
 }
 
 bool startHiddenCommandLine(const QString &commandLine)

@@ -121,6 +121,15 @@ QStringList recordedArguments(const QJsonObject &record)
     return arguments;
 }
 
+QByteArrayList recordedArgumentBytes(const QJsonObject &record)
+{
+    QByteArrayList arguments;
+    const QJsonArray array = record.value(QStringLiteral("argumentBytes")).toArray();
+    for (const QJsonValue &value : array)
+        arguments.append(QByteArray::fromHex(value.toString().toLatin1()));
+    return arguments;
+}
+
 QProcessEnvironment withoutDisplayVariables(QProcessEnvironment env)
 {
     for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})

@@ -111,6 +111,8 @@ QString deadDisplay();
 
 // The arguments of a stand-in record.
 QStringList recordedArguments(const QJsonObject &record);
+// The same as the bytes the stand-in received.
+QByteArrayList recordedArgumentBytes(const QJsonObject &record);
 
 // env without any variable that names a display or a Qt platform, as on a
 // machine without a desktop.

@@ -14,6 +14,8 @@ class TestLauncher : public QObject
 private slots:
     void argumentsReachInstaller_data();
     void argumentsReachInstaller();
+    void argumentBytesReachInstaller_data();
+    void argumentBytesReachInstaller();
     void qtOptionsAreNotPassedOn();
     void workingDirectory_data();
     void workingDirectory();
@@ -53,6 +55,41 @@ void TestLauncher::argumentsReachInstaller()
     QVERIFY2(!record.isEmpty(), result.output.constData());
     QCOMPARE(recordedArguments(record), arguments);
     QVERIFY(!QFile::exists(installation.workDir() + "/pwned"));
+}
+
+void TestLauncher::argumentBytesReachInstaller_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QByteArray>("libpath"); // null: none
+
+    QTest::newRow("Orvane") << ORVANE_BINARY << QByteArray();
+    QTest::newRow("OrvanePaths, not to be asked again")
+        << ORVANEPATHS_BINARY << QByteArray("show = 0\n");
+}
+
+// Arguments that are no text in the locale's encoding reach the installer
+// byte for byte, beside ones that are.
+void TestLauncher::argumentBytesReachInstaller()
+{
+    QFETCH(QString, program);
+    QFETCH(QByteArray, libpath);
+    Installation installation(program);
+    QVERIFY(installation.isValid());
+    if (!libpath.isNull())
+        QVERIFY(installation.writeFile("workdir/libpath", libpath));
+    QProcessEnvironment environment = Installation::testEnvironment();
+    environment.insert("LC_ALL", "C.UTF-8");
+
+    // QProcess would pass the arguments as text: the shell makes the bytes.
+    const QStringList wrapper{
+        "/bin/sh", "-c", R"sh(exec "$0" "$(printf 'caf\351')" "$(printf '\377\376x')" "$@")sh"};
+    const Installation::Result result =
+        installation.run({"обновление", "a b"}, environment, QString(), wrapper);
+    QCOMPARE(result.exitCode, 0);
+    const QJsonObject record = waitForRecord(installation.workDir());
+    QVERIFY2(!record.isEmpty(), result.output.constData());
+    QCOMPARE(recordedArgumentBytes(record),
+             QByteArrayList({"caf\xe9", "\xff\xfex", "обновление", "a b"}));
 }
 
 void TestLauncher::qtOptionsAreNotPassedOn()

@@ -21,6 +21,8 @@ private slots:
     void appendListEntry_data();
     void appendListEntry();
     void installerArguments();
+    void argumentBytes_data();
+    void argumentBytes();
 };
 
 void TestStartup::resolveWorkDirPath_data()
@@ -113,6 +115,29 @@ void TestStartup::installerArguments()
     QCOMPARE(HandOver::installerArguments(QStringList{QStringLiteral("./Orvane")} + given), given);
     QCOMPARE(Install::installerPath(QStringLiteral("/opt/app")),
              QStringLiteral("/opt/app/Hultrex") + Platform::executableSuffix());
+}
+
+void TestStartup::argumentBytes_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("escaped"); // false: decoded as the text it is
+
+    QTest::newRow("ASCII") << QByteArray("a \"b\" \\c") << false;
+    QTest::newRow("Cyrillic") << QByteArray("обновление") << false;
+    QTest::newRow("Latin-1 byte") << QByteArray("caf\xe9") << true;
+    QTest::newRow("bytes that look like an escape") << QByteArray("\xed\xb3\xa9") << true;
+    QTest::newRow("valid and invalid together") << QByteArray("ж\xff") << true;
+}
+
+// Every argument survives the way to text and back, and one that is text in
+// the locale's encoding is that text.
+void TestStartup::argumentBytes()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, escaped);
+    const QString text = Platform::decodeArgument(bytes);
+    QCOMPARE(Platform::encodeArgument(text), bytes);
+    QCOMPARE(text == QString::fromUtf8(bytes), !escaped);
 }
 
 QTEST_APPLESS_MAIN(TestStartup)

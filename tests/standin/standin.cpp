@@ -27,11 +27,15 @@ static QJsonValue variable(const char *name)
 int main(int argc, char *argv[])
 {
     QJsonArray arguments;
-    for (int i = 1; i < argc; ++i)
+    QJsonArray argumentBytes; // exactly as received, in hexadecimal
+    for (int i = 1; i < argc; ++i) {
         arguments.append(QString::fromLocal8Bit(argv[i]));
+        argumentBytes.append(QString::fromLatin1(QByteArray(argv[i]).toHex()));
+    }
 
     QJsonObject record;
     record.insert(QStringLiteral("arguments"), arguments);
+    record.insert(QStringLiteral("argumentBytes"), argumentBytes);
     record.insert(QStringLiteral("cwd"), QDir::currentPath());
     record.insert(QStringLiteral("PATH"), variable("PATH"));
     record.insert(QStringLiteral("LD_LIBRARY_PATH"), variable("LD_LIBRARY_PATH"));
