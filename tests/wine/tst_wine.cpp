@@ -16,7 +16,7 @@ const QString russianLocale = QStringLiteral("ru_RU.UTF-8");
 // A tool of the stage: found on PATH or where Debian's wine package puts it.
 QString tool(const QString &name)
 {
-    const QString found = QStandardPaths::findExecutable(name);
+    QString found = QStandardPaths::findExecutable(name);
     if (!found.isEmpty())
         return found;
     const QString wineDir = QStringLiteral("/usr/lib/wine/") + name;
