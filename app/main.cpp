@@ -20,7 +20,7 @@ int main(int argc, char *argv[])
         QStringList names;
         for (int i = 2; i < argc; ++i)
             names.append(QString::fromLocal8Bit(argv[i]));
-        return Update::run(names, context.childEnvironment);
+        return Update::run(names, context.startDirPath, context.childEnvironment);
     }
     return HandOver::run(context.childEnvironment);
 }
