@@ -2,8 +2,8 @@
 // on Windows and on Linux (and what /bin/sh makes of it), the Windows command
 // buffer and environment block, and the error file.
 
-#include "update/deferredcopy.h"
 #include "platform/platform.h"
+#include "update/deferredcopy.h"
 #include "update/errorreport.h"
 
 #include "testsupport.h"
@@ -76,12 +76,12 @@ void TestUpdateEnding::windowsPathsStayLiteral()
 
     const Update::VariableList variables =
         Update::deferredCopyVariables({{target, source}}, restart, start);
-    QCOMPARE(variables, (Update::VariableList{{"ORVANE_S1", source},
-                                              {"ORVANE_N1", "C:/app/" + piece +
-                                                                "/.Orvane-deferred-1"},
-                                              {"ORVANE_T1", target},
-                                              {"ORVANE_D", start},
-                                              {"ORVANE_R", restart}}));
+    QCOMPARE(variables,
+             (Update::VariableList{{"ORVANE_S1", source},
+                                   {"ORVANE_N1", "C:/app/" + piece + "/.Orvane-deferred-1"},
+                                   {"ORVANE_T1", target},
+                                   {"ORVANE_D", start},
+                                   {"ORVANE_R", restart}}));
 }
 
 // The line's length depends on the number of files only: nine fit the
@@ -108,9 +108,12 @@ void TestUpdateEnding::temporaryNameBesideTarget_data()
     QTest::addColumn<QString>("target");
     QTest::addColumn<QString>("temporary");
 
-    QTest::newRow("forward slashes") << "C:/app/sub/a.dll" << "C:/app/sub/.Orvane-deferred-1";
-    QTest::newRow("backslashes") << "C:\\app\\a.dll" << "C:\\app\\.Orvane-deferred-1";
-    QTest::newRow("drive root") << "C:/a.dll" << "C:/.Orvane-deferred-1";
+    QTest::newRow("forward slashes") << "C:/app/sub/a.dll"
+                                     << "C:/app/sub/.Orvane-deferred-1";
+    QTest::newRow("backslashes") << "C:\\app\\a.dll"
+                                 << "C:\\app\\.Orvane-deferred-1";
+    QTest::newRow("drive root") << "C:/a.dll"
+                                << "C:/.Orvane-deferred-1";
 }
 
 void TestUpdateEnding::temporaryNameBesideTarget()
