@@ -20,7 +20,8 @@ int main(int argc, char *argv[])
     // The names as the application object decoded them: on Windows from the
     // wide command line, so no character is lost to the 8-bit code page.
     if (argc >= 2 && Startup::isUpdateOption(argv[1]))
-        return Update::run(QCoreApplication::arguments().mid(2), context.childEnvironment);
+        return Update::run(QCoreApplication::arguments().mid(2), context.startDirPath,
+                           context.childEnvironment);
     return HandOver::run(HandOver::installerArguments(Platform::programArguments(argc, argv)),
                          context.childEnvironment);
 }

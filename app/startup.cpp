@@ -48,13 +48,18 @@ std::optional<QByteArray> readWorkpathFile(const QString &appDir)
 
 static void extendPath(const QString &appDir)
 {
+    // A program restarted by the self-update inherits the extended PATH: the
+    // entry is added once, not once per restart.
     const QByteArray entry = (appDir + QLatin1String("/clientslibs")).toLocal8Bit();
     qputenv("PATH",
-            Install::appendListEntry(qgetenv("PATH"), entry, Platform::pathListSeparator()));
+            Install::appendListEntryOnce(qgetenv("PATH"), entry, Platform::pathListSeparator()));
 }
 
 Install::ExitCode prepareProcess(Context *context)
 {
+    // Taken before the working directory is entered: a relative "workpath"
+    // is resolved against it, by this process and by a restarted one.
+    context->startDirPath = QDir::currentPath();
     const QString appDir = QCoreApplication::applicationDirPath();
     extendPath(appDir);
 

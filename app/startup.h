@@ -26,6 +26,7 @@ std::optional<QByteArray> readWorkpathFile(const QString &appDir);
 
 struct Context
 {
+    QString startDirPath; // the current directory the process was started in
     QString workDirPath;
     QProcessEnvironment childEnvironment;
 };

@@ -16,4 +16,11 @@ QByteArray appendListEntry(const QByteArray &list, const QByteArray &entry, char
     return list + separator + entry;
 }
 
+QByteArray appendListEntryOnce(const QByteArray &list, const QByteArray &entry, char separator)
+{
+    if (list == entry || list.endsWith(separator + entry))
+        return list;
+    return appendListEntry(list, entry, separator);
+}
+
 } // namespace Install

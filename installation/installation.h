@@ -16,6 +16,9 @@ QString installerPath(const QString &appDir);
 // "the current directory".
 QByteArray appendListEntry(const QByteArray &list, const QByteArray &entry, char separator);
 
+// The same, unless the list already ends with that entry.
+QByteArray appendListEntryOnce(const QByteArray &list, const QByteArray &entry, char separator);
+
 } // namespace Install
 
 #endif // ORVANE_INSTALLATION_H

@@ -21,10 +21,14 @@ constexpr bool fitsCommandBuffer(std::size_t units)
 
 #ifdef _WIN32
 // Starts commandLine (length UTF-16 code units, no NUL needed) without a
-// window, in the current directory and with this process's environment, and
-// neither waits for it nor keeps its handles. A command line that does not
-// fit the command buffer is not started. Returns whether the process started.
-bool startHiddenCommandLine(const wchar_t *commandLine, std::size_t length);
+// window, in the current directory, and neither waits for it nor keeps its
+// handles. environmentBlock is the whole environment of the new process as
+// UTF-16 "NAME=VALUE" strings, each ended by a NUL, with one more NUL after
+// the last; null means this process's environment. A command line that does
+// not fit the command buffer is not started. Returns whether the process
+// started.
+bool startHiddenCommandLine(const wchar_t *commandLine, std::size_t length,
+                            const wchar_t *environmentBlock);
 #endif
 
 } // namespace Platform

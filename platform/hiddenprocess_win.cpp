@@ -6,7 +6,8 @@
 
 namespace Platform {
 
-bool startHiddenCommandLine(const wchar_t *commandLine, std::size_t length)
+bool startHiddenCommandLine(const wchar_t *commandLine, std::size_t length,
+                            const wchar_t *environmentBlock)
 {
     // A command line that does not fit is refused as a whole: cut short, it
     // would copy some files and never restart the program.
@@ -19,10 +20,15 @@ bool startHiddenCommandLine(const wchar_t *commandLine, std::size_t length)
     STARTUPINFOW startupInfo = {};
     startupInfo.cb = sizeof(startupInfo);
     PROCESS_INFORMATION processInfo = {};
-    // No environment block and no directory: the interpreter inherits this
-    // process's environment (with the extended PATH) and its current
-    // directory, the working directory.
-    if (!CreateProcessW(nullptr, buffer, nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+    // No directory: the interpreter starts in this process's current
+    // directory, the working directory. The environment block is UTF-16, so
+    // no value passes through the local 8-bit encoding.
+    DWORD flags = CREATE_NO_WINDOW;
+    if (environmentBlock)
+        flags |= CREATE_UNICODE_ENVIRONMENT;
+    // CreateProcessW only reads the block; its parameter is not const.
+    void *environment = const_cast<wchar_t *>(environmentBlock);
+    if (!CreateProcessW(nullptr, buffer, nullptr, nullptr, TRUE, flags, environment, nullptr,
                         &startupInfo, &processInfo))
         return false;
     // The interpreter runs on after this process; its handles are not needed.

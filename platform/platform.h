@@ -51,10 +51,15 @@ bool startDetached(const QString &program, const QStringList &arguments,
                    const QProcessEnvironment &environment,
                    const QString &workingDirectory = QString());
 
+// The environment as a Windows environment block: "NAME=VALUE" per
+// variable, ordered by name without regard to case, each ended by a NUL, and
+// one more NUL after the last (two for an empty environment).
+QString environmentBlock(const QProcessEnvironment &environment);
+
 #ifdef Q_OS_WIN
 // Starts a command line without a window, detached, in the current directory
-// and with this process's environment. Returns whether it was started.
-bool startHiddenCommandLine(const QString &commandLine);
+// and with this environment. Returns whether it was started.
+bool startHiddenCommandLine(const QString &commandLine, const QProcessEnvironment &environment);
 #endif
 
 // Opens a text file in the system's editor, detached. Returns whether the

@@ -40,11 +40,13 @@ std::optional<bool> startDetachedAsBytes(const QString &, const QStringList &,
     return std::nullopt;
 }
 
-bool startHiddenCommandLine(const QString &commandLine)
+bool startHiddenCommandLine(const QString &commandLine, const QProcessEnvironment &environment)
 {
     static_assert(sizeof(wchar_t) == sizeof(ushort), "wchar_t holds UTF-16 code units");
+    const QString block = environmentBlock(environment);
     return startHiddenCommandLine(reinterpret_cast<const wchar_t *>(commandLine.utf16()),
-                                  static_cast<std::size_t>(commandLine.size()));
+                                  static_cast<std::size_t>(commandLine.size()),
+                                  reinterpret_cast<const wchar_t *>(block.utf16()));
 }
 
 bool startEditor(const QString &filePath, const QProcessEnvironment &environment)

@@ -20,6 +20,8 @@ private slots:
     void isUpdateOption();
     void appendListEntry_data();
     void appendListEntry();
+    void appendListEntryOnce_data();
+    void appendListEntryOnce();
     void installerArguments();
     void argumentBytes_data();
     void argumentBytes();
@@ -105,6 +107,31 @@ void TestStartup::appendListEntry()
     QFETCH(char, separator);
     QFETCH(QByteArray, expected);
     QCOMPARE(Install::appendListEntry(list, "/opt/app/clientslibs", separator), expected);
+}
+
+void TestStartup::appendListEntryOnce_data()
+{
+    QTest::addColumn<QByteArray>("list");
+    QTest::addColumn<QByteArray>("expected");
+
+    QTest::newRow("ends with the entry: unchanged")
+        << QByteArray("/bin:/opt/app/clientslibs") << QByteArray("/bin:/opt/app/clientslibs");
+    QTest::newRow("is the entry: unchanged")
+        << QByteArray("/opt/app/clientslibs") << QByteArray("/opt/app/clientslibs");
+    QTest::newRow("entry earlier in the list: appended")
+        << QByteArray("/opt/app/clientslibs:/bin")
+        << QByteArray("/opt/app/clientslibs:/bin:/opt/app/clientslibs");
+    QTest::newRow("ends with a longer name: appended")
+        << QByteArray("/x/opt/app/clientslibs")
+        << QByteArray("/x/opt/app/clientslibs:/opt/app/clientslibs");
+    QTest::newRow("empty") << QByteArray() << QByteArray("/opt/app/clientslibs");
+}
+
+void TestStartup::appendListEntryOnce()
+{
+    QFETCH(QByteArray, list);
+    QFETCH(QByteArray, expected);
+    QCOMPARE(Install::appendListEntryOnce(list, "/opt/app/clientslibs", ':'), expected);
 }
 
 void TestStartup::installerArguments()

@@ -11,9 +11,11 @@
 namespace Update {
 
 Install::ExitCode finish(const PassResult &pass, const QString &restartProgram,
-                         const QProcessEnvironment &environment, const QString &workDir)
+                         const QString &startDirectory, const QProcessEnvironment &environment,
+                         const QString &workDir)
 {
-    if (!pass.pending.isEmpty() && startDeferredCopy(pass.pending, restartProgram, environment)) {
+    if (!pass.pending.isEmpty() &&
+        startDeferredCopy(pass.pending, restartProgram, startDirectory, environment)) {
         // No error file is written now, but a missing new version must not
         // go unnoticed: the log keeps every message.
         for (const QString &message : pass.errors)
@@ -22,7 +24,7 @@ Install::ExitCode finish(const PassResult &pass, const QString &restartProgram,
     }
 
     if (pass.errors.isEmpty()) {
-        if (!Platform::startDetached(restartProgram, QStringList(), environment))
+        if (!Platform::startDetached(restartProgram, QStringList(), environment, startDirectory))
             qDebug() << QString(QStringLiteral("Error. Can't restart ") + restartProgram);
         qDebug() << "Success!";
         return Install::Ok;
@@ -38,7 +40,8 @@ Install::ExitCode finish(const PassResult &pass, const QString &restartProgram,
     return Install::Ok;
 }
 
-Install::ExitCode run(const QStringList &names, const QProcessEnvironment &environment)
+Install::ExitCode run(const QStringList &names, const QString &startDirectory,
+                      const QProcessEnvironment &environment)
 {
     // The program is restarted under its absolute path: argv[0] may be
     // relative to the directory it was started in, which is no longer the
@@ -47,7 +50,7 @@ Install::ExitCode run(const QStringList &names, const QProcessEnvironment &envir
     const QString restartProgram = QCoreApplication::applicationFilePath();
     const QString workDir = QDir::currentPath();
     const PassResult pass = replaceFiles(names, QCoreApplication::applicationDirPath(), workDir);
-    return finish(pass, restartProgram, environment, workDir);
+    return finish(pass, restartProgram, startDirectory, environment, workDir);
 }
 
 } // namespace Update

@@ -16,15 +16,20 @@ namespace Update {
 // pending go to the hidden command interpreter, which copies them and
 // restarts the program; else a pass without errors restarts the program at
 // once; else the errors go to the error file in workDir, which is opened in
-// the editor. Returns the program's exit code: Ok, CannotOpenErrorFile or
+// the editor. The restarted program starts in startDirectory, the directory
+// the program was started in, so that it finds the same working directory.
+// Returns the program's exit code: Ok, CannotOpenErrorFile or
 // CannotWriteErrorFile.
 Install::ExitCode finish(const PassResult &pass, const QString &restartProgram,
-                         const QProcessEnvironment &environment, const QString &workDir);
+                         const QString &startDirectory, const QProcessEnvironment &environment,
+                         const QString &workDir);
 
 // Runs the mode on these installation files, with the environment the
 // children get, and returns the program's exit code. The working directory
-// is the current directory.
-Install::ExitCode run(const QStringList &names, const QProcessEnvironment &environment);
+// is the current directory; startDirectory is the one the program was
+// started in.
+Install::ExitCode run(const QStringList &names, const QString &startDirectory,
+                      const QProcessEnvironment &environment);
 
 } // namespace Update
 

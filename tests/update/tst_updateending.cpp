@@ -1,6 +1,8 @@
 // The end of the self-update mode: what the deferred-copy interpreter is told
-// on Windows and on Linux, the Windows command buffer, and the error file.
+// on Windows and on Linux (and what /bin/sh makes of it), the Windows command
+// buffer and environment block, and the error file.
 
+#include "platform/platform.h"
 #include "update/deferredcopy.h"
 #include "update/errorreport.h"
 
@@ -15,8 +17,15 @@ class TestUpdateEnding : public QObject
     Q_OBJECT
 
 private slots:
-    void windowsCommandLine_data();
     void windowsCommandLine();
+    void windowsPathsStayLiteral_data();
+    void windowsPathsStayLiteral();
+    void windowsFileLimit_data();
+    void windowsFileLimit();
+    void temporaryNameBesideTarget_data();
+    void temporaryNameBesideTarget();
+    void environmentBlock_data();
+    void environmentBlock();
     void shellArguments();
     void shellRunsTheChain_data();
     void shellRunsTheChain();
@@ -29,48 +38,130 @@ private slots:
     void errorFileFailures();
 };
 
-void TestUpdateEnding::windowsCommandLine_data()
-{
-    QTest::addColumn<CopyList>("copies"); // (target, source)
-    QTest::addColumn<QString>("restart");
-    QTest::addColumn<QString>("expected");
-
-    QTest::newRow("two pending files: wait, copy a, copy b, restart")
-        << CopyList{{"C:/app/a.dll", "C:/upd/workdir/a.dll_"},
-                    {"C:/app/plugins/b 1.dll", "C:/upd/workdir/plugins/b 1.dll_"}}
-        << "C:/app/Orvane.exe"
-        << "cmd.exe /c ping -n 3 localhost"
-           " && copy /Y \"C:/upd/workdir/a.dll_\" \"C:/app/a.dll\""
-           " && copy /Y \"C:/upd/workdir/plugins/b 1.dll_\" \"C:/app/plugins/b 1.dll\""
-           " && \"C:/app/Orvane.exe\"";
-    QTest::newRow("place markers inside paths stay as they are")
-        << CopyList{{"C:/app/%0.dll", "C:/100%1/%0.dll_"}} << "C:/%1/Orvane.exe"
-        << "cmd.exe /c ping -n 3 localhost && copy /Y \"C:/100%1/%0.dll_\" \"C:/app/%0.dll\""
-           " && \"C:/%1/Orvane.exe\"";
-}
-
 void TestUpdateEnding::windowsCommandLine()
 {
-    QFETCH(CopyList, copies);
-    QFETCH(QString, restart);
-    QFETCH(QString, expected);
-    QCOMPARE(Update::deferredCopyCommandLine(copies, restart), expected);
+    // Per file: copy to the temporary name, move that over the target; then
+    // the start directory and the restart; a failure deletes the temporaries.
+    QCOMPARE(Update::deferredCopyCommandLine(2),
+             QString("cmd.exe /v:off /c ping -n 3 localhost"
+                     " && copy /Y \"%ORVANE_S1%\" \"%ORVANE_N1%\""
+                     " && move /Y \"%ORVANE_N1%\" \"%ORVANE_T1%\""
+                     " && copy /Y \"%ORVANE_S2%\" \"%ORVANE_N2%\""
+                     " && move /Y \"%ORVANE_N2%\" \"%ORVANE_T2%\""
+                     " && cd /d \"%ORVANE_D%\" && \"%ORVANE_R%\""
+                     " || del /f /q \"%ORVANE_N1%\" \"%ORVANE_N2%\""));
+}
+
+// Characters the interpreter would read as syntax reach it only as values of
+// variables, which it expands once and does not read again.
+void TestUpdateEnding::windowsPathsStayLiteral_data()
+{
+    QTest::addColumn<QString>("piece");
+
+    QTest::newRow("variable reference") << "Обновление %OS% 2024";
+    QTest::newRow("lone percent") << "100% готово";
+    QTest::newRow("place markers") << "%1 %0";
+    QTest::newRow("caret and ampersand") << "R^D & Co";
+    QTest::newRow("exclamation marks") << "!bang!";
+    QTest::newRow("pipe and redirections") << "a|b<c>d";
+}
+
+void TestUpdateEnding::windowsPathsStayLiteral()
+{
+    QFETCH(QString, piece);
+    const QString target = "C:/app/" + piece + "/lib.dll";
+    const QString source = "C:/upd/" + piece + "/workdir/lib.dll_";
+    const QString restart = "C:/app/" + piece + "/Orvane.exe";
+    const QString start = "D:/" + piece;
+
+    const Update::VariableList variables =
+        Update::deferredCopyVariables({{target, source}}, restart, start);
+    QCOMPARE(variables,
+             (Update::VariableList{{"ORVANE_S1", source},
+                                   {"ORVANE_N1", "C:/app/" + piece + "/.Orvane-deferred-1"},
+                                   {"ORVANE_T1", target},
+                                   {"ORVANE_D", start},
+                                   {"ORVANE_R", restart}}));
+}
+
+// The line's length depends on the number of files only: nine fit the
+// buffer (999 units and the NUL at most), ten do not, whatever the paths.
+void TestUpdateEnding::windowsFileLimit_data()
+{
+    QTest::addColumn<int>("files");
+    QTest::addColumn<bool>("fits");
+
+    QTest::newRow("1") << 1 << true;
+    QTest::newRow("9") << 9 << true;
+    QTest::newRow("10") << 10 << false;
+}
+
+void TestUpdateEnding::windowsFileLimit()
+{
+    QFETCH(int, files);
+    QFETCH(bool, fits);
+    QCOMPARE(Update::fitsCommandBuffer(Update::deferredCopyCommandLine(files)), fits);
+}
+
+void TestUpdateEnding::temporaryNameBesideTarget_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("temporary");
+
+    QTest::newRow("forward slashes") << "C:/app/sub/a.dll"
+                                     << "C:/app/sub/.Orvane-deferred-1";
+    QTest::newRow("backslashes") << "C:\\app\\a.dll"
+                                 << "C:\\app\\.Orvane-deferred-1";
+    QTest::newRow("drive root") << "C:/a.dll"
+                                << "C:/.Orvane-deferred-1";
+}
+
+void TestUpdateEnding::temporaryNameBesideTarget()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, temporary);
+    const Update::VariableList variables =
+        Update::deferredCopyVariables({{target, "C:/w/a.dll_"}}, "C:/app/Orvane.exe", "C:/");
+    QCOMPARE(variables.at(1), qMakePair(QString("ORVANE_N1"), temporary));
+}
+
+void TestUpdateEnding::environmentBlock_data()
+{
+    QTest::addColumn<QStringList>("variables"); // NAME=VALUE
+    QTest::addColumn<QString>("block");         // "|" stands for NUL
+
+    QTest::newRow("empty: two NULs") << QStringList() << "||";
+    QTest::newRow("ordered by name without regard to case, values kept whole")
+        << QStringList{"b=2", "ORVANE_S1=C:/Обновление %OS%/a", "a=x=y"}
+        << "a=x=y|b=2|ORVANE_S1=C:/Обновление %OS%/a||";
+}
+
+void TestUpdateEnding::environmentBlock()
+{
+    QFETCH(QStringList, variables);
+    QFETCH(QString, block);
+    QProcessEnvironment environment;
+    for (const QString &variable : variables) {
+        const int equals = variable.indexOf('=');
+        environment.insert(variable.left(equals), variable.mid(equals + 1));
+    }
+    QCOMPARE(Platform::environmentBlock(environment), block.replace('|', QChar(0)));
 }
 
 void TestUpdateEnding::shellArguments()
 {
     const CopyList copies{{"/opt/app/a.so", "/opt/app/workdir/a.so_"},
                           {"/opt/app/$(id)/b.so", "/opt/app/workdir/$(id)/b.so_"}};
-    const QStringList arguments =
-        Update::deferredCopyShellArguments(copies, QStringLiteral("/opt/app/Orvane"));
+    const QStringList arguments = Update::deferredCopyShellArguments(
+        copies, QStringLiteral("/opt/app/Orvane"), QStringLiteral("/home/u/$(id)"));
 
-    QCOMPARE(arguments.size(), 8);
+    QCOMPARE(arguments.size(), 9);
     QCOMPARE(arguments.at(0), QString("-c"));
     // The script is the same whatever the files: no path is ever part of it.
-    QCOMPARE(arguments.at(1), Update::deferredCopyShellArguments({}, "/x").at(1));
+    QCOMPARE(arguments.at(1), Update::deferredCopyShellArguments({}, "/x", "/y").at(1));
     QCOMPARE(arguments.mid(3),
-             QStringList({"/opt/app/Orvane", "/opt/app/workdir/a.so_", "/opt/app/a.so",
-                          "/opt/app/workdir/$(id)/b.so_", "/opt/app/$(id)/b.so"}));
+             QStringList({"/opt/app/Orvane", "/home/u/$(id)", "/opt/app/workdir/a.so_",
+                          "/opt/app/a.so", "/opt/app/workdir/$(id)/b.so_", "/opt/app/$(id)/b.so"}));
 }
 
 // The script run by the real /bin/sh, waited for here (Orvane does not).
@@ -78,28 +169,35 @@ void TestUpdateEnding::shellRunsTheChain_data()
 {
     QTest::addColumn<QStringList>("names");
     QTest::addColumn<QStringList>("missingSources");
+    QTest::addColumn<QStringList>("directoryTargets");
     QTest::addColumn<QStringList>("copied");
     QTest::addColumn<bool>("restarted");
 
     const QStringList hostile{"a b;c", "$(touch pwned)", "`touch pwned`", "-n", "q\"uo'te", "x\ny",
                               "*"};
-    QTest::newRow("every copy, then the restart") << hostile << QStringList() << hostile << true;
-    QTest::newRow("a failed copy ends the chain")
-        << QStringList{"first", "second", "third"} << QStringList{"second"} << QStringList{"first"}
-        << false;
+    QTest::newRow("every copy, then the restart")
+        << hostile << QStringList() << QStringList() << hostile << true;
+    QTest::newRow("a missing new version ends the chain")
+        << QStringList{"first", "second", "third"} << QStringList{"second"} << QStringList()
+        << QStringList{"first"} << false;
+    QTest::newRow("a directory in the target's place ends the chain")
+        << QStringList{"first", "plugins", "third"} << QStringList() << QStringList{"plugins"}
+        << QStringList{"first"} << false;
 }
 
 void TestUpdateEnding::shellRunsTheChain()
 {
     QFETCH(QStringList, names);
     QFETCH(QStringList, missingSources);
+    QFETCH(QStringList, directoryTargets);
     QFETCH(QStringList, copied);
     QFETCH(bool, restarted);
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    QVERIFY(QDir(dir.path()).mkpath("app"));
+    QVERIFY(QDir(dir.path()).mkpath("app/sub"));
     QVERIFY(QDir(dir.path()).mkpath("work"));
+    QVERIFY(QDir(dir.path()).mkpath("start $(x)"));
     const QString restart = dir.filePath("app/restarted");
     QVERIFY(QFile::copy(STANDIN_BINARY, restart));
 
@@ -107,29 +205,52 @@ void TestUpdateEnding::shellRunsTheChain()
     for (const QString &name : names) {
         const QString target = dir.filePath("app/" + name);
         const QString source = dir.filePath("work/" + name + "_");
-        QVERIFY(writeFile(target, "old"));
-        if (!missingSources.contains(name))
+        if (directoryTargets.contains(name))
+            QVERIFY(QDir().mkpath(target + "/inside"));
+        else
+            QVERIFY(writeFile(target, "old"));
+        if (!missingSources.contains(name)) {
             QVERIFY(writeFile(source, "new"));
+            // A new version without the execute bit still runs when installed.
+            QVERIFY(QFile::setPermissions(source, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                      QFileDevice::ReadOther));
+        }
         copies.append({target, source});
     }
 
     QProcess shell;
     shell.setWorkingDirectory(dir.filePath("work"));
     shell.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    shell.start("/bin/sh", Update::deferredCopyShellArguments(copies, restart));
+    shell.start("/bin/sh",
+                Update::deferredCopyShellArguments(copies, restart, dir.filePath("start $(x)")));
     QVERIFY(shell.waitForFinished(20000));
     QCOMPARE(shell.exitCode() == 0, restarted);
 
     for (const QString &name : names) {
-        QCOMPARE(readFile(dir.filePath("app/" + name)),
-                 QByteArray(copied.contains(name) ? "new" : "old"));
+        const QString target = dir.filePath("app/" + name);
+        if (directoryTargets.contains(name)) {
+            QCOMPARE(QDir(target).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+                     QStringList{"inside"});
+            continue;
+        }
+        QCOMPARE(readFile(target), QByteArray(copied.contains(name) ? "new" : "old"));
+        if (copied.contains(name)) {
+            QCOMPARE(QFile::permissions(target) & 0x7077,
+                     QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                         QFileDevice::ReadOther);
+        }
     }
-    const QString record = dir.filePath("work/restarted-received.json");
+    // Neither a failed nor a successful copy leaves its temporary file.
+    QCOMPARE(QDir(dir.filePath("app")).entryList({".Orvane*"}, QDir::AllEntries | QDir::Hidden),
+             QStringList());
+    // The restarted program starts in the directory it was given.
+    const QString record = dir.filePath("start $(x)/restarted-received.json");
     QCOMPARE(QFile::exists(record), restarted);
     if (restarted)
-        QCOMPARE(recordedArguments(waitForRecord(dir.filePath("work"), "restarted")),
+        QCOMPARE(recordedArguments(waitForRecord(dir.filePath("start $(x)"), "restarted")),
                  QStringList());
     QVERIFY(!QFile::exists(dir.filePath("work/pwned")));
+    QVERIFY(!QFile::exists(dir.filePath("start $(x)/pwned")));
 }
 
 void TestUpdateEnding::commandBuffer_data()

@@ -5,6 +5,10 @@
 
 #include <QtTest>
 
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+
 #include <unistd.h>
 
 class TestUpdateMode : public QObject
@@ -19,6 +23,9 @@ private slots:
     void errorFileFailures_data();
     void errorFileFailures();
     void fileInUseIsCopiedLater();
+    void restartKeepsStartDirectory_data();
+    void restartKeepsStartDirectory();
+    void fullDiskKeepsOldFile();
 };
 
 // The program as "./Orvane" from the installation directory: a relative path
@@ -176,6 +183,129 @@ void TestUpdateMode::fileInUseIsCopiedLater()
     QCOMPARE(recordedArguments(record), QStringList());
     QCOMPARE(readFile(installation.path() + "/data/table.bin"), QByteArray("new table"));
     QVERIFY(!QFile::exists(installation.workDir() + "/Orvane.err"));
+}
+
+// Changes owner and group of every path to the unprivileged user.
+static bool giveToUnprivileged(const QStringList &paths)
+{
+    for (const QString &path : paths) {
+        if (::chown(QFile::encodeName(path).constData(), unprivilegedId, unprivilegedId) != 0)
+            return false;
+    }
+    return true;
+}
+
+// A "workpath" relative to the directory Orvane is started in: the restarted
+// program, directly or after the deferred copy, must find the same working
+// directory, not one nested in it, and must not extend PATH a second time.
+void TestUpdateMode::restartKeepsStartDirectory_data()
+{
+    QTest::addColumn<bool>("deferred");
+
+    QTest::newRow("direct restart") << false;
+    QTest::newRow("restart after the deferred copy") << true;
+}
+
+void TestUpdateMode::restartKeepsStartDirectory()
+{
+    QFETCH(bool, deferred);
+    if (deferred)
+        SKIP_UNLESS_CAN_DROP_PRIVILEGES();
+
+    Installation installation;
+    QVERIFY(installation.isValid());
+    QVERIFY(installation.writeFile("workpath", "upd"));
+    const QString start = installation.path() + "/start";
+    const QString workDir = start + "/upd/workdir";
+    QVERIFY(QDir().mkpath(workDir));
+    QStringList wrapper;
+    QStringList names;
+    if (deferred) {
+        // As in fileInUseIsCopiedLater: replaceable only after the program ended.
+        QVERIFY(installation.writeFile("data/table.bin", "old table"));
+        QVERIFY(QFile::setPermissions(installation.path() + "/data/table.bin",
+                                      QFileDevice::Permissions(0x6666)));
+        QVERIFY(
+            QFile::setPermissions(installation.path() + "/data", QFileDevice::Permissions(0x5555)));
+        QVERIFY(writeFile(workDir + "/data/table.bin_", "new table"));
+        QVERIFY(giveToUnprivileged({start, start + "/upd", workDir, workDir + "/data"}));
+        wrapper = unprivilegedWrapper();
+        names << "data/table.bin";
+    }
+    QProcessEnvironment environment = Installation::testEnvironment();
+    environment.insert("PATH", "/usr/bin:/bin");
+
+    const Installation::Result result =
+        installation.run(QStringList{"-r"} + names, environment, start, wrapper);
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 0);
+
+    const QJsonObject record = waitForRecord(workDir, "Hultrex", 30000);
+    QVERIFY2(!record.isEmpty(), installation.outputSoFar().constData());
+    QCOMPARE(QFileInfo(record.value("cwd").toString()).canonicalFilePath(),
+             QFileInfo(workDir).canonicalFilePath());
+    QCOMPARE(record.value("PATH").toString(),
+             "/usr/bin:/bin:" + installation.path() + "/clientslibs");
+    QVERIFY(!QFileInfo::exists(workDir + "/upd"));
+    if (deferred)
+        QCOMPARE(readFile(installation.path() + "/data/table.bin"), QByteArray("new table"));
+}
+
+// Whether a process whose command line mentions text is running.
+static bool processMentioning(const QString &text)
+{
+    const QByteArray needle = QFile::encodeName(text);
+    QDirIterator processes("/proc", QDir::Dirs | QDir::NoDotAndDotDot);
+    while (processes.hasNext()) {
+        const QString cmdline = processes.next() + "/cmdline";
+        if (processes.fileName() != QString::number(getpid()) && readFile(cmdline).contains(needle))
+            return true;
+    }
+    return false;
+}
+
+// A full disk under the target: neither the pass nor the deferred copy may
+// leave a half-written file or a temporary one, and a failed deferred copy
+// does not restart the program.
+void TestUpdateMode::fullDiskKeepsOldFile()
+{
+    if (geteuid() != 0)
+        QSKIP("mounting a small tmpfs needs root");
+
+    Installation installation;
+    QVERIFY(installation.isValid());
+    const QString small = installation.path() + "/small";
+    QVERIFY(QDir().mkpath(small));
+    if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=256k", "tmpfs", small}) != 0)
+        QSKIP("a tmpfs cannot be mounted here");
+    struct Unmount
+    {
+        QString path;
+        ~Unmount() { QProcess::execute("umount", {path}); }
+    } unmount{small};
+
+    QByteArray old(20000, Qt::Uninitialized);
+    for (char &byte : old)
+        byte = char(QRandomGenerator::global()->bounded(256));
+    QVERIFY(writeFile(small + "/lib.so", old));
+    QVERIFY(writeFile(installation.workDir() + "/small/lib.so_", QByteArray(1024 * 1024, 'n')));
+
+    const Installation::Result result = installation.run({"-r", "small/lib.so"});
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 0);
+
+    // The deferred copy, if one was started, names the installation.
+    QElapsedTimer timer;
+    timer.start();
+    while (processMentioning(installation.path())) {
+        QVERIFY2(timer.elapsed() < 30000, "the deferred copy did not end");
+        QThread::msleep(50);
+    }
+    QCOMPARE(readFile(small + "/lib.so"), old);
+    QCOMPARE(QDir(small).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{"lib.so"});
+    QVERIFY2(!QFileInfo::exists(installation.workDir() + "/Hultrex-received.json"),
+             "the program was restarted");
 }
 
 QTEST_GUILESS_MAIN(TestUpdateMode)

@@ -40,26 +40,38 @@ trap cleanup EXIT
 
 flags=(-std=c++17 -municode -O2 -Wall -Wextra -Werror -static -static-libgcc -static-libstdc++
        -I"$source_dir")
-mkdir -p "$work/app/sub dir" "$work/workdir/sub dir"
+# Folder names that cmd.exe would read as syntax if they were part of its
+# command line: "&", "^" and "!", and percent signs.
+odd="R^D & Co !x!"
+percent="Обновление %OS% 100%"
+mkdir -p "$work/app/sub dir" "$work/app/$odd" "$work/app/$percent" "$work/workdir/sub dir" \
+    "$work/workdir/$odd" "$work/workdir/$percent" "$work/start $odd"
 "$cxx" "${flags[@]}" -o "$work/driver.exe" "$source_dir/tests/update/wine/driver.cpp" \
     "$source_dir/platform/hiddenprocess_win.cpp"
-# Stands in for the restarted program: records its command line.
+# Stands in for the restarted program: records its command line and its
+# current directory.
 "$cxx" "${flags[@]}" -o "$work/app/Orvane.exe" "$source_dir/tests/update/wine/marker.cpp"
 
 printf 'old a' >"$work/app/a.dll"
 printf 'old b' >"$work/app/sub dir/b 1.dll"
 printf 'old c' >"$work/app/новый.dll"
+printf 'old d' >"$work/app/$odd/d.dll"
+printf 'old e' >"$work/app/$percent/e.dll"
 printf 'new a' >"$work/workdir/a.dll_"
 printf 'new b' >"$work/workdir/sub dir/b 1.dll_"
 printf 'new c' >"$work/workdir/новый.dll_"
+printf 'new d' >"$work/workdir/$odd/d.dll_"
+printf 'new e' >"$work/workdir/$percent/e.dll_"
 
-# Runs the driver on the command line in FILE from the working directory, as
-# Orvane would be; prints the driver's exit code. The interpreter inherits
-# the driver's output, so that goes to a file: a pipe would stay open, and
-# the caller wait, until the interpreter ends.
+# Runs the driver on the command line in FILE (and the variables in the
+# optional second file) from the working directory, as Orvane would be;
+# prints the driver's exit code. The interpreter inherits the driver's
+# output, so that goes to a file: a pipe would stay open, and the caller
+# wait, until the interpreter ends.
 start() {
-    local code=0
-    (cd "$work/workdir" && "$wine" "$work/driver.exe" "Z:$1") >>"$work/driver.log" 2>&1 \
+    local code=0 files=("Z:$1")
+    [ -z "${2:-}" ] || files+=("Z:$2")
+    (cd "$work/workdir" && "$wine" "$work/driver.exe" "${files[@]}") >>"$work/driver.log" 2>&1 \
         || code=$?
     echo "$code"
 }
@@ -78,31 +90,61 @@ check() {
 # below want it done.
 "$wine" "$work/driver.exe" >/dev/null 2>&1 || true
 
+# Real cmd.exe expands a variable reference once and does not read the value
+# again; the cmd.exe of some Wine versions does, which turns a "%OS%" inside
+# a path into "Windows_NT" and pairs a lone "%" with the next reference.
+# There the folder with percent signs cannot be checked.
+printf 'cmd.exe /v:off /c echo "%%ORVANE_PROBE%%" > "Z:%s/probe.out"' "$work" \
+    | iconv -f UTF-8 -t UTF-16LE >"$work/probe.txt"
+printf 'ORVANE_PROBE=%%OS%%\0\0' | iconv -f UTF-8 -t UTF-16LE >"$work/probevariables.txt"
+start "$work/probe.txt" "$work/probevariables.txt" >/dev/null
+for _ in $(seq 100); do
+    [ -s "$work/probe.out" ] && break
+    sleep 0.1
+done
+rescans=no
+grep -q '%OS%' "$work/probe.out" 2>/dev/null || rescans=yes
+
 z=Z:$work
-"$helper" "$work/line.txt" "$z/app/Orvane.exe" \
+"$helper" "$work/line.txt" "$work/variables.txt" "$z/app/Orvane.exe" "$z/start $odd" \
     "$z/app/a.dll" "$z/workdir/a.dll_" \
     "$z/app/sub dir/b 1.dll" "$z/workdir/sub dir/b 1.dll_" \
-    "$z/app/новый.dll" "$z/workdir/новый.dll_" >/dev/null
-check "the interpreter starts" "$(start "$work/line.txt")" 0
+    "$z/app/новый.dll" "$z/workdir/новый.dll_" \
+    "$z/app/$percent/e.dll" "$z/workdir/$percent/e.dll_" \
+    "$z/app/$odd/d.dll" "$z/workdir/$odd/d.dll_" >/dev/null
+check "the interpreter starts" "$(start "$work/line.txt" "$work/variables.txt")" 0
 # The driver has ended at once; the interpreter still waits (about 2 s).
 check "nothing copied before the wait" "$(cat "$work/app/a.dll")" "old a"
 for _ in $(seq 600); do
     [ -f "$work/app/restarted.txt" ] && break
     sleep 0.2
 done
-check "the program is started again, without arguments" \
-    "$(cat "$work/app/restarted.txt" 2>/dev/null)" "\"$z/app/Orvane.exe\""
+# The marker writes non-ASCII characters as "?"; the interpreter may leave a
+# blank after the program's name.
+check "the program is started again, without arguments, in the start directory" \
+    "$(sed 's/ *|/|/' "$work/app/restarted.txt" 2>/dev/null)" \
+    "\"$z/app/Orvane.exe\"|${z//\//\\}\\start $odd"
 check "first file copied" "$(cat "$work/app/a.dll")" "new a"
 check "file with blanks copied" "$(cat "$work/app/sub dir/b 1.dll")" "new b"
 check "file with a Cyrillic name copied" "$(cat "$work/app/новый.dll")" "new c"
+check "file in a folder named with & ^ ! copied" "$(cat "$work/app/$odd/d.dll")" "new d"
+if [ $rescans = no ]; then
+    check "file in a folder named with %OS% and 100% copied" \
+        "$(cat "$work/app/$percent/e.dll")" "new e"
+else
+    echo "skip: file in a folder named with %OS% and 100%: this Wine's cmd.exe expands" \
+        "variable values again"
+fi
 check "sources kept" "$(cat "$work/workdir/a.dll_")" "new a"
+check "no temporary file left" \
+    "$(find "$work/app" -name '.Orvane-deferred-*' | wc -l)" 0
 
 # The buffer's boundary: 999 code units and the NUL fit, 1000 are refused.
-base=$("$helper" "$work/probe.txt" "")
 for length in 999 1000; do
-    restart=$(printf "Z:/%0$((length - base - 3))d" 0)
-    units=$("$helper" "$work/line$length.txt" "$restart")
-    check "command line of $length units" "$units" "$length"
+    printf "cmd.exe /c rem %0$((length - 15))d" 0 | iconv -f UTF-8 -t UTF-16LE \
+        >"$work/line$length.txt"
+    check "command line of $length units" "$(($(stat -c %s "$work/line$length.txt") / 2))" \
+        "$length"
 done
 check "999 units are started" "$(start "$work/line999.txt")" 0
 check "1000 units are refused" "$(start "$work/line1000.txt")" 1
