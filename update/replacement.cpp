@@ -86,7 +86,7 @@ bool writeAll(QFileDevice &file, const QByteArray &data, qint64 size, QString *r
         const qint64 now = file.write(data.constData() + written, size - written);
         if (now <= 0) {
             *reason = file.error() != QFileDevice::NoError ? file.errorString()
-                                                            : Platform::lastErrorText();
+                                                           : Platform::lastErrorText();
             return false;
         }
         written += now;
@@ -159,7 +159,9 @@ class Pass
 {
 public:
     Pass(const QString &appDir, const QString &workDir, int waitMs)
-        : m_appDir(appDir), m_workDir(workDir), m_waitMs(waitMs)
+        : m_appDir(appDir)
+        , m_workDir(workDir)
+        , m_waitMs(waitMs)
     {
     }
 

@@ -236,8 +236,8 @@ void TestCrashSafety::concurrentRunsTakeTurns()
         runs[i].setProcessEnvironment(Installation::testEnvironment());
         runs[i].setWorkingDirectory(installation.path());
         runs[i].setProcessChannelMode(QProcess::MergedChannels);
-        runs[i].start(wrapper.first(), wrapper.mid(1) + QStringList{installation.programPath(), "-r"} +
-                                           files);
+        runs[i].start(wrapper.first(),
+                      wrapper.mid(1) + QStringList{installation.programPath(), "-r"} + files);
     }
     double begin[2];
     double end[2];
@@ -302,8 +302,7 @@ void TestCrashSafety::flushedBeforeRenamedNeverUnlinked()
             flushed.insert(fdName.value(call.fd));
         } else if (call.name == "linkat") {
             const QByteArray from = call.strings.value(0);
-            const int fd =
-                from.startsWith("/proc/self/fd/") ? from.mid(14).toInt() : call.fd;
+            const int fd = from.startsWith("/proc/self/fd/") ? from.mid(14).toInt() : call.fd;
             if (fdFlushed.value(fd))
                 flushed.insert(call.strings.last());
         } else if (call.name.startsWith("rename")) {
@@ -358,8 +357,8 @@ void TestCrashSafety::directoryInPlaceFailsAtOnce()
     const QString expected =
         "Файл " + installation.path() + "/plugins не может быть удален. Is a directory";
     QCOMPARE(readFile(installation.workDir() + "/Orvane.err"), expected.toLocal8Bit());
-    QVERIFY(QDir(installation.path() + "/plugins").isEmpty(QDir::AllEntries | QDir::Hidden |
-                                                           QDir::NoDotAndDotDot));
+    QVERIFY(QDir(installation.path() + "/plugins")
+                .isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
 }
 
 // The installation's "small" directory on a 256 KiB file system: the 1 MiB

@@ -179,7 +179,10 @@ void TestReplacement::pass_data()
                 {"c.dll_", "new c"},
                 {"d/e.dll_", "new e"},
                 {"f.dll_/", ""}}
-        << Tree{{"a.dll", "old a"}, {"b.dll/keep", "kept"}, {"c.dll", "new c"}, {"d/e.dll", "new e"}}
+        << Tree{{"a.dll", "old a"},
+                {"b.dll/keep", "kept"},
+                {"c.dll", "new c"},
+                {"d/e.dll", "new e"}}
         << QStringList{"Файл APP/b.dll не может быть удален. Is a directory",
                        "Файл WORK/missing.dll_ не существует.",
                        "Файл WORK/a.dll_ не может быть скопирован. ",
@@ -333,8 +336,8 @@ void TestReplacement::busyTargetGivesUpAfterFiveAttempts()
     const Update::PassResult result = Update::replaceFiles({"a.dll"}, m_app, m_work, waitMs);
     const qint64 elapsed = timer.elapsed();
     unmount(target);
-    QCOMPARE(result.errors, QStringList{"Файл " + target + " не может быть удален. " +
-                                        "Device or resource busy"});
+    QCOMPARE(result.errors,
+             QStringList{"Файл " + target + " не может быть удален. " + "Device or resource busy"});
     QCOMPARE(result.pending, CopyList({{target, m_work + "/a.dll_"}}));
     QCOMPARE(readTree(m_app), Tree({{"a.dll", "old"}}));
     // A wait after each of the five attempts, and not the product's long waits.
@@ -416,7 +419,9 @@ void TestReplacement::lock()
 
     const Update::PassResult result =
         Update::replaceFiles({"a.dll"}, m_app, m_work, shortWaitMs, 600);
-    QCOMPARE(result.errors, replaced ? QStringList() : QStringList{"Другое обновление уже выполняется в " + m_work + "."});
+    QCOMPARE(result.errors,
+             replaced ? QStringList()
+                      : QStringList{"Другое обновление уже выполняется в " + m_work + "."});
     QCOMPARE(result.pending, CopyList());
     QCOMPARE(readFile(m_app + "/a.dll"), QByteArray(replaced ? "new" : "old"));
     QCOMPARE(QFile::exists(lockPath), !replaced);
