@@ -1,6 +1,8 @@
 #ifndef ORVANE_PLATFORM_H
 #define ORVANE_PLATFORM_H
 
+#include "platform/filereplace.h"
+
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
@@ -61,6 +63,29 @@ QString environmentBlock(const QProcessEnvironment &environment);
 // and with this environment. Returns whether it was started.
 bool startHiddenCommandLine(const QString &commandLine, const QProcessEnvironment &environment);
 #endif
+
+// Gives the file at from the name to in one step, replacing the file that
+// had it, so that to names the complete old or the complete new file at every
+// instant. On failure *reason gets the system's text and the old file is
+// left as it was.
+Replacement replaceFile(const QString &from, const QString &to, QString *reason);
+
+// Writes the content of the open file with this descriptor (QFile::handle())
+// through to the disk. On failure *reason gets the system's text.
+bool flushToDisk(int descriptor, QString *reason);
+
+// Makes the names that directory gained survive a power cut; a no-op where
+// the file system does that with the rename itself. On failure *reason gets
+// the system's text.
+bool syncDirectory(const QString &path, QString *reason);
+
+// The system's text for the error of the last failed system call, for the
+// failures Qt leaves without a text.
+QString lastErrorText();
+
+// The system's text for an operation that expects a file and meets a
+// directory.
+QString isDirectoryText();
 
 // Opens a text file in the system's editor, detached. Returns whether the
 // editor was started.

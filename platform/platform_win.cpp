@@ -6,6 +6,8 @@
 #include <QCoreApplication>
 #include <QDir>
 
+#include <windows.h>
+
 namespace Platform {
 
 char pathListSeparator()
@@ -47,6 +49,67 @@ bool startHiddenCommandLine(const QString &commandLine, const QProcessEnvironmen
     return startHiddenCommandLine(reinterpret_cast<const wchar_t *>(commandLine.utf16()),
                                   static_cast<std::size_t>(commandLine.size()),
                                   reinterpret_cast<const wchar_t *>(block.utf16()));
+}
+
+namespace {
+
+// Not every MinGW-w64 header names it.
+constexpr DWORD directoryNotSupported = 336; // ERROR_DIRECTORY_NOT_SUPPORTED
+
+QString errorText(DWORD error)
+{
+    wchar_t *text = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
+    QString message = length != 0 && text != nullptr
+                          ? QString::fromWCharArray(text, static_cast<int>(length)).trimmed()
+                          : QStringLiteral("Windows error %1").arg(error);
+    LocalFree(text);
+    return message;
+}
+
+std::wstring nativePath(const QString &path)
+{
+    return QDir::toNativeSeparators(path).toStdWString();
+}
+
+} // namespace
+
+Replacement replaceFile(const QString &from, const QString &to, QString *reason)
+{
+    unsigned long error = 0;
+    const Replacement outcome =
+        replaceFileWin(nativePath(from).c_str(), nativePath(to).c_str(), &error);
+    if (outcome != Replacement::Done)
+        *reason = errorText(error);
+    return outcome;
+}
+
+bool flushToDisk(int descriptor, QString *reason)
+{
+    unsigned long error = 0;
+    if (flushDescriptorWin(descriptor, &error))
+        return true;
+    *reason = errorText(error);
+    return false;
+}
+
+bool syncDirectory(const QString &, QString *)
+{
+    // The move is written through (MOVEFILE_WRITE_THROUGH): the new name is on
+    // the disk when it returns.
+    return true;
+}
+
+QString lastErrorText()
+{
+    return errorText(GetLastError());
+}
+
+QString isDirectoryText()
+{
+    return errorText(directoryNotSupported);
 }
 
 bool startEditor(const QString &filePath, const QProcessEnvironment &environment)

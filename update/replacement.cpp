@@ -1,8 +1,16 @@
 #include "update/replacement.h"
 
+#include "platform/platform.h"
+
+#include <QDateTime>
+#include <QDebug>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
+#include <QSet>
 #include <QTemporaryFile>
 #include <QTimer>
 
@@ -25,6 +33,42 @@ QString cannotCopyMessage(const QString &sourcePath, const QString &reason)
     return QStringLiteral("Файл %0 не может быть скопирован. ").arg(sourcePath) + reason;
 }
 
+QString otherUpdateMessage(const QString &workDir)
+{
+    return QStringLiteral("Другое обновление уже выполняется в %0.").arg(workDir);
+}
+
+// How long a lock file may stay without an owner written into it before it
+// counts as left by a run killed while it took the lock.
+constexpr qint64 ownerlessLockAgeMs = 5000;
+
+enum class Lock { Held, TakenByOther, Unavailable };
+
+Lock takeLock(QLockFile &lock, const QString &path, int waitMs)
+{
+    // A long pass is not a stale one: only a lock whose owner has died is
+    // taken over, however old it is.
+    lock.setStaleLockTime(0);
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        const qint64 left = qMax<qint64>(0, waitMs - waited.elapsed());
+        if (lock.tryLock(static_cast<int>(qMin<qint64>(left, 500))))
+            return Lock::Held;
+        if (lock.error() != QLockFile::LockFailedError)
+            return Lock::Unavailable;
+        qint64 pid = 0;
+        QString host;
+        QString application;
+        const QDateTime written = QFileInfo(path).lastModified();
+        if (!lock.getLockInfo(&pid, &host, &application) && written.isValid() &&
+            qAbs(written.msecsTo(QDateTime::currentDateTime())) > ownerlessLockAgeMs)
+            lock.removeStaleLockFile();
+        if (left == 0)
+            return Lock::TakenByOther;
+    }
+}
+
 // Waits without a busy loop; no window is open, so nothing else is handled.
 void wait(int ms)
 {
@@ -33,19 +77,26 @@ void wait(int ms)
     loop.exec();
 }
 
-bool removeWithRetries(QFile &target, int waitMs)
+// Writes all of data; a short write that Qt leaves without an error text is
+// followed by another, which then meets the error and names it.
+bool writeAll(QFileDevice &file, const QByteArray &data, qint64 size, QString *reason)
 {
-    for (int attempt = 0; attempt < removalAttempts; ++attempt) {
-        // A target that went away meanwhile is as good as removed.
-        if (target.remove() || !target.exists())
-            return true;
-        wait(waitMs);
+    qint64 written = 0;
+    while (written < size) {
+        const qint64 now = file.write(data.constData() + written, size - written);
+        if (now <= 0) {
+            *reason = file.error() != QFileDevice::NoError ? file.errorString()
+                                                           : Platform::lastErrorText();
+            return false;
+        }
+        written += now;
     }
-    return false;
+    return true;
 }
 
-// Copies source into staged, a new temporary file beside the target, so that
-// the installed file is given up only once its new version is complete.
+// Copies source into staged, a new file beside the target, and writes it
+// through to the disk, so that the target's name is given up only to a
+// complete new version that survives a power cut.
 bool stage(QFile &source, QTemporaryFile &staged, QString *reason)
 {
     if (!source.open(QIODevice::ReadOnly)) {
@@ -65,76 +116,209 @@ bool stage(QFile &source, QTemporaryFile &staged, QString *reason)
         }
         if (read == 0)
             break;
-        if (staged.write(block.constData(), read) != read) {
-            *reason = staged.errorString();
+        if (!writeAll(staged, block, read, reason))
             return false;
-        }
     }
     // Small writes stay in the buffer: only flush() shows a full disk.
     if (!staged.flush()) {
-        *reason = staged.errorString();
+        *reason = staged.errorString().isEmpty() ? Platform::lastErrorText() : staged.errorString();
         return false;
     }
     // The new version keeps the permissions it came with, and its owner may in
     // any case read, write and run it. Whether that works does not matter.
     staged.setPermissions(source.permissions() | QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                           QFileDevice::ExeOwner);
+    // Once, for the whole file, with its permissions.
+    if (!Platform::flushToDisk(staged.handle(), reason))
+        return false;
+    staged.close();
     return true;
 }
 
-void replaceFile(const QString &name, const QString &appDir, const QString &workDir, int waitMs,
-                 PassResult *result)
+// Gives the staged file the target's name, trying again while the target is
+// held by someone. On failure *reason is the system's text.
+bool replaceWithRetries(const QString &stagedPath, const QString &targetPath, int waitMs,
+                        QString *reason)
 {
-    QFile target(appDir + QLatin1Char('/') + name);
-    QFile source(workDir + QLatin1Char('/') + name + QLatin1Char('_'));
-    const QString targetPath = target.fileName();
+    for (int attempt = 1;; ++attempt) {
+        switch (Platform::replaceFile(stagedPath, targetPath, reason)) {
+        case Platform::Replacement::Done:
+            return true;
+        case Platform::Replacement::Refused:
+            return false;
+        case Platform::Replacement::Busy:
+            break;
+        }
+        wait(waitMs);
+        if (attempt == removalAttempts)
+            return false;
+    }
+}
+
+class Pass
+{
+public:
+    Pass(const QString &appDir, const QString &workDir, int waitMs)
+        : m_appDir(appDir)
+        , m_workDir(workDir)
+        , m_waitMs(waitMs)
+    {
+    }
+
+    void replace(const QString &name);
+    void syncFolders();
+    PassResult result;
+
+private:
+    void createDirectories(const QString &directory);
+    void removeLeftovers(const QString &directory);
+    void addSynced(const QString &directory);
+
+    QString m_appDir;
+    QString m_workDir;
+    int m_waitMs;
+    QSet<QString> m_cleaned;
+};
+
+void Pass::replace(const QString &name)
+{
+    const QString targetPath = m_appDir + QLatin1Char('/') + name;
+    QFile source(m_workDir + QLatin1Char('/') + name + QLatin1Char('_'));
     const QString sourcePath = source.fileName();
 
     if (!source.exists()) {
-        result->errors.append(missingSourceMessage(sourcePath));
+        result.errors.append(missingSourceMessage(sourcePath));
+        return;
+    }
+    // No file can take a directory's name, now or later: reported at once,
+    // and nothing is left for the deferred copy, which would put the file
+    // inside the directory and restart the program as if it were updated.
+    const QFileInfo targetInfo(targetPath);
+    if (targetInfo.isDir() && !targetInfo.isSymLink()) {
+        result.errors.append(cannotRemoveMessage(targetPath, Platform::isDirectoryText()));
         return;
     }
     const auto postpone = [&](const QString &message) {
-        result->errors.append(message);
-        result->pending.append(qMakePair(targetPath, sourcePath));
+        result.errors.append(message);
+        result.pending.append(qMakePair(targetPath, sourcePath));
     };
 
     // Only "/" separates directories in a name. When a directory cannot be
     // created, staging fails and reports it.
-    const QString directory = targetPath.left(targetPath.lastIndexOf(QLatin1Char('/')));
-    if (!target.exists() && !QDir(directory).exists())
-        QDir().mkpath(directory);
+    const int slash = targetPath.lastIndexOf(QLatin1Char('/'));
+    const QString directory = targetPath.left(slash);
+    if (!QDir(directory).exists())
+        createDirectories(directory);
+    removeLeftovers(directory);
 
     // Removed again by its destructor unless it was renamed into place, so no
     // staged file is left behind whatever fails.
-    QTemporaryFile staged(directory + QLatin1String("/.Orvane-XXXXXX"));
+    QTemporaryFile staged(directory + QLatin1Char('/') + QLatin1Char('.') +
+                          targetPath.mid(slash + 1) + QLatin1String(stagedInfix) +
+                          QLatin1String("XXXXXX"));
     QString reason;
     if (!stage(source, staged, &reason)) {
         postpone(cannotCopyMessage(sourcePath, reason));
         return;
     }
-    if (target.exists() && !removeWithRetries(target, waitMs)) {
-        postpone(cannotRemoveMessage(targetPath, target.errorString()));
-        return;
-    }
-    if (!staged.rename(targetPath)) {
-        postpone(cannotCopyMessage(sourcePath, staged.errorString()));
+    if (!replaceWithRetries(staged.fileName(), targetPath, m_waitMs, &reason)) {
+        postpone(cannotRemoveMessage(targetPath, reason));
         return;
     }
     // Under its new name the file is the installed one: the temporary file
     // object would otherwise remove it when it goes.
     staged.setAutoRemove(false);
+    addSynced(directory);
+}
+
+void Pass::createDirectories(const QString &directory)
+{
+    QStringList missing;
+    for (QString path = directory; !path.isEmpty() && !QFileInfo::exists(path);
+         path = path.left(path.lastIndexOf(QLatin1Char('/'))))
+        missing.append(path);
+    QDir().mkpath(directory);
+    // A new directory is a new name in its parent.
+    for (const QString &path : qAsConst(missing))
+        addSynced(path.left(path.lastIndexOf(QLatin1Char('/'))));
+}
+
+// Staged files of a run that was killed are removed by the next run that
+// holds the lock, once per directory: no other run can be writing them.
+void Pass::removeLeftovers(const QString &directory)
+{
+    if (m_cleaned.contains(directory))
+        return;
+    m_cleaned.insert(directory);
+    QDir dir(directory);
+    const QStringList entries = dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &entry : entries) {
+        if (isStagedFileName(entry))
+            dir.remove(entry);
+    }
+}
+
+void Pass::addSynced(const QString &directory)
+{
+    if (!directory.isEmpty() && !result.syncedFolders.contains(directory))
+        result.syncedFolders.append(directory);
+}
+
+void Pass::syncFolders()
+{
+    for (const QString &directory : qAsConst(result.syncedFolders)) {
+        QString reason;
+        if (!Platform::syncDirectory(directory, &reason))
+            qDebug() << QString(QStringLiteral("Error. Can't flush directory ") + directory +
+                                QStringLiteral(": ") + reason);
+    }
 }
 
 } // namespace
 
-PassResult replaceFiles(const QStringList &names, const QString &appDir, const QString &workDir,
-                        int waitMs)
+bool isStagedFileName(const QString &fileName)
 {
-    PassResult result;
+    const QLatin1String infix(stagedInfix);
+    constexpr int randomLength = 6;
+    const int infixAt = fileName.size() - randomLength - infix.size();
+    if (!fileName.startsWith(QLatin1Char('.')) || infixAt < 2 ||
+        QStringView(fileName).mid(infixAt, infix.size()) != infix)
+        return false;
+    for (const QChar c : QStringView(fileName).right(randomLength)) {
+        if (c.unicode() > 0x7f || !c.isLetterOrNumber())
+            return false;
+    }
+    return true;
+}
+
+PassResult replaceFiles(const QStringList &names, const QString &appDir, const QString &workDir,
+                        int waitMs, int lockWait)
+{
+    Pass pass(appDir, workDir, waitMs);
+    if (names.isEmpty())
+        return pass.result;
+
+    const QString lockPath = workDir + QLatin1Char('/') + QLatin1String(lockFileName);
+    QLockFile lock(lockPath);
+    switch (takeLock(lock, lockPath, lockWait)) {
+    case Lock::Held:
+        break;
+    case Lock::TakenByOther:
+        pass.result.errors.append(otherUpdateMessage(workDir));
+        return pass.result;
+    case Lock::Unavailable:
+        // A working directory that takes no lock file takes no error file
+        // either; the update itself may still work, so it goes on.
+        qDebug() << QString(QStringLiteral("Error. Can't create lock file ") + lockPath);
+        break;
+    }
+
     for (const QString &name : names)
-        replaceFile(name, appDir, workDir, waitMs, &result);
-    return result;
+        pass.replace(name);
+    // Before the program reports success or restarts: after a power cut the
+    // names must hold the new versions.
+    pass.syncFolders();
+    return pass.result;
 }
 
 } // namespace Update

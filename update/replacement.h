@@ -11,23 +11,44 @@
 // under the same relative name with "_" appended.
 namespace Update {
 
-// A file in use is usually released within seconds: a target that cannot be
-// removed is tried this often, with this wait after every failed attempt.
+// A file in use is usually released within seconds: a target that is held
+// when its new version is to take its name is tried this often, with this
+// wait after every failed attempt. A refusal that waiting cannot change
+// (permissions, a full disk) is not tried again.
 constexpr int removalAttempts = 5;
 constexpr int removalWaitMs = 1000;
 
+// Only one pass works on an installation at a time: it holds this lock file
+// in the working directory, and a second run waits for it this long before
+// it gives up with a message. A lock left by a process that has died is
+// taken over.
+constexpr char lockFileName[] = "Orvane.lock";
+constexpr int lockWaitMs = 60000;
+
+// A new version is written beside its target as "." + the target's file
+// name + this + six random letters or digits, flushed, and then renamed over
+// the target. The run that holds the lock removes such files left by a run
+// that was killed, in every directory it replaces files in.
+constexpr char stagedInfix[] = ".orvane-new-";
+
+// Whether a file name is that of a staged new version.
+bool isStagedFileName(const QString &fileName);
+
 struct PassResult
 {
-    QStringList errors; // one message per failure, in order
-    CopyList pending;   // files to copy once the program has ended
+    QStringList errors;        // one message per failure, in order
+    CopyList pending;          // files to copy once the program has ended
+    QStringList syncedFolders; // directories that received new names, flushed at the end
 };
 
 // Replaces appDir + "/" + name by workDir + "/" + name + "_" for every name,
-// in order. Every failure adds a message; a file that could not be replaced
-// although its new version is there is also added to the pending copies.
-// waitMs is the wait between removal attempts.
+// in order, each in one step, and makes the new names durable before it
+// returns. Every failure adds a message; a file that could not be replaced
+// now, but may be later, is also added to the pending copies. waitMs is the
+// wait between replacement attempts, lockWait the longest wait for another
+// pass to end.
 PassResult replaceFiles(const QStringList &names, const QString &appDir, const QString &workDir,
-                        int waitMs = removalWaitMs);
+                        int waitMs = removalWaitMs, int lockWait = lockWaitMs);
 
 } // namespace Update
 

@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using Tree = QMap<QString, QByteArray>; // relative path -> content; "dir/" for a directory
 using Update::CopyList;
@@ -60,9 +61,12 @@ private slots:
     void pass();
     void permissions_data();
     void permissions();
-    void removalIsRetried_data();
-    void removalIsRetried();
-    void removalGivesUpAfterFiveAttempts();
+    void busyTargetIsRetried_data();
+    void busyTargetIsRetried();
+    void busyTargetGivesUpAfterFiveAttempts();
+    void refusalIsNotRetried();
+    void lock_data();
+    void lock();
 
 private:
     QString expand(QString text) const
@@ -121,10 +125,29 @@ void TestReplacement::pass_data()
         << QStringList{"a.dll", "a.dll"} << Tree{{"a.dll", "old"}} << Tree{{"a.dll_", "new"}}
         << Tree{{"a.dll", "new"}} << QStringList() << CopyList();
 
-    QTest::newRow("target cannot be removed: a non-empty directory stands there")
+    // No file can ever take a directory's name: nothing is left pending.
+    QTest::newRow("a directory stands in the target's place")
         << QStringList{"a.dll"} << Tree{{"a.dll/keep", "kept"}} << Tree{{"a.dll_", "new"}}
-        << Tree{{"a.dll/keep", "kept"}} << QStringList{"Файл APP/a.dll не может быть удален. "}
-        << CopyList{{"APP/a.dll", "WORK/a.dll_"}};
+        << Tree{{"a.dll/keep", "kept"}}
+        << QStringList{"Файл APP/a.dll не может быть удален. Is a directory"} << CopyList();
+
+    QTest::newRow("an empty directory stands in the target's place")
+        << QStringList{"a.dll"} << Tree{{"a.dll/", ""}} << Tree{{"a.dll_", "new"}}
+        << Tree{{"a.dll/", ""}}
+        << QStringList{"Файл APP/a.dll не может быть удален. Is a directory"} << CopyList();
+
+    QTest::newRow("staged files of a killed run are removed, look-alikes stay")
+        << QStringList{"lib/a.so"}
+        << Tree{{"lib/a.so", "old"},
+                {"lib/.a.so.orvane-new-Ab3dE9", "half a"},
+                {"lib/.b.so.orvane-new-x0Y1z2", "half b"},
+                {"lib/.c.so.orvane-new-", "user's"},
+                {"lib/c.so.orvane-new-abcdef", "user's"}}
+        << Tree{{"lib/a.so_", "new"}}
+        << Tree{{"lib/a.so", "new"},
+                {"lib/.c.so.orvane-new-", "user's"},
+                {"lib/c.so.orvane-new-abcdef", "user's"}}
+        << QStringList() << CopyList();
 
     QTest::newRow("copy fails, the installed file keeps its content")
         << QStringList{"a.dll"} << Tree{{"a.dll", "old"}} << Tree{{"a.dll_/", ""}}
@@ -149,20 +172,22 @@ void TestReplacement::pass_data()
         << Tree{{"папка с пробелом/файл 1.dll", "new"}} << QStringList() << CopyList();
 
     QTest::newRow("failures keep their order; the others are replaced")
-        << QStringList{"b.dll", "missing.dll", "a.dll", "c.dll", "d/e.dll"}
-        << Tree{{"a.dll/keep", "kept"}, {"b.dll/keep", "kept"}, {"c.dll", "old"}}
-        << Tree{{"a.dll_", "new a"},
+        << QStringList{"b.dll", "missing.dll", "a.dll", "c.dll", "d/e.dll", "f.dll"}
+        << Tree{{"a.dll", "old a"}, {"b.dll/keep", "kept"}, {"c.dll", "old"}}
+        << Tree{{"a.dll_/", ""},
                 {"b.dll_", "new b"},
                 {"c.dll_", "new c"},
-                {"d/e.dll_", "new e"}}
-        << Tree{{"a.dll/keep", "kept"},
+                {"d/e.dll_", "new e"},
+                {"f.dll_/", ""}}
+        << Tree{{"a.dll", "old a"},
                 {"b.dll/keep", "kept"},
                 {"c.dll", "new c"},
                 {"d/e.dll", "new e"}}
-        << QStringList{"Файл APP/b.dll не может быть удален. ",
+        << QStringList{"Файл APP/b.dll не может быть удален. Is a directory",
                        "Файл WORK/missing.dll_ не существует.",
-                       "Файл APP/a.dll не может быть удален. "}
-        << CopyList{{"APP/b.dll", "WORK/b.dll_"}, {"APP/a.dll", "WORK/a.dll_"}};
+                       "Файл WORK/a.dll_ не может быть скопирован. ",
+                       "Файл WORK/f.dll_ не может быть скопирован. "}
+        << CopyList{{"APP/a.dll", "WORK/a.dll_"}, {"APP/f.dll", "WORK/f.dll_"}};
 }
 
 void TestReplacement::pass()
@@ -243,49 +268,163 @@ void TestReplacement::permissions()
                  QString::number(expectedMode, 8));
 }
 
-// The wait between attempts runs the event loop, so the blocker can go away
-// in the meantime; the next attempt then succeeds.
-void TestReplacement::removalIsRetried_data()
+// A file mounted over the target is busy (EBUSY) until it is unmounted: the
+// structural stand-in for a file in use.
+static QString cannotMount()
 {
-    QTest::addColumn<bool>("leavesFile");
-    QTest::newRow("released: a removable file is left") << true;
-    QTest::newRow("gone") << false;
+    if (geteuid() != 0)
+        return "mounting over a file needs root";
+    return QString();
 }
 
-void TestReplacement::removalIsRetried()
+static bool bindMount(const QString &path)
+{
+    return QProcess::execute("mount", {"--bind", path, path}) == 0;
+}
+
+static void unmount(const QString &path)
+{
+    QProcess::execute("umount", {path});
+}
+
+// The wait between attempts runs the event loop, so the blocker can go away
+// in the meantime; the next attempt then succeeds.
+void TestReplacement::busyTargetIsRetried_data()
+{
+    QTest::addColumn<bool>("leavesFile");
+    QTest::newRow("released") << true;
+    QTest::newRow("released and gone") << false;
+}
+
+void TestReplacement::busyTargetIsRetried()
 {
     QFETCH(bool, leavesFile);
-    QVERIFY(writeTree(m_app, {{"a.dll/keep", "kept"}}));
+    const QString why = cannotMount();
+    if (!why.isEmpty())
+        QSKIP(qPrintable(why));
+    QVERIFY(writeTree(m_app, {{"a.dll", "old"}}));
     QVERIFY(writeTree(m_work, {{"a.dll_", "new"}}));
+    const QString target = m_app + "/a.dll";
+    QVERIFY(bindMount(target));
     const int waitMs = 200;
-    QTimer::singleShot(waitMs + waitMs / 2, this, [this, leavesFile] {
-        QDir(m_app + "/a.dll").removeRecursively();
-        if (leavesFile)
-            writeTree(m_app, {{"a.dll", "old"}});
+    QTimer::singleShot(waitMs + waitMs / 2, this, [target, leavesFile] {
+        unmount(target);
+        if (!leavesFile)
+            QFile::remove(target);
     });
 
     const Update::PassResult result = Update::replaceFiles({"a.dll"}, m_app, m_work, waitMs);
+    unmount(target); // in case the timer never ran
     QCOMPARE(result.errors, QStringList());
     QCOMPARE(result.pending, CopyList());
     QCOMPARE(readTree(m_app), Tree({{"a.dll", "new"}}));
 }
 
-void TestReplacement::removalGivesUpAfterFiveAttempts()
+void TestReplacement::busyTargetGivesUpAfterFiveAttempts()
 {
-    QVERIFY(writeTree(m_app, {{"a.dll/keep", "kept"}}));
+    const QString why = cannotMount();
+    if (!why.isEmpty())
+        QSKIP(qPrintable(why));
+    QVERIFY(writeTree(m_app, {{"a.dll", "old"}}));
     QVERIFY(writeTree(m_work, {{"a.dll_", "new"}}));
+    const QString target = m_app + "/a.dll";
+    QVERIFY(bindMount(target));
     const int waitMs = 100;
     QElapsedTimer timer;
     timer.start();
 
     const Update::PassResult result = Update::replaceFiles({"a.dll"}, m_app, m_work, waitMs);
     const qint64 elapsed = timer.elapsed();
-    QCOMPARE(result.errors.size(), 1);
-    QCOMPARE(result.pending.size(), 1);
+    unmount(target);
+    QCOMPARE(result.errors,
+             QStringList{"Файл " + target + " не может быть удален. " + "Device or resource busy"});
+    QCOMPARE(result.pending, CopyList({{target, m_work + "/a.dll_"}}));
+    QCOMPARE(readTree(m_app), Tree({{"a.dll", "old"}}));
     // A wait after each of the five attempts, and not the product's long waits.
     QVERIFY2(elapsed >= qint64(Update::removalAttempts) * waitMs,
              qPrintable(QString::number(elapsed)));
     QVERIFY2(elapsed < qint64(2) * Update::removalWaitMs, qPrintable(QString::number(elapsed)));
+}
+
+// A sticky directory (like /tmp) lets anybody add names but not replace
+// another user's file: a refusal that waiting cannot change, so it is not
+// tried again (the wait between attempts would run the event loop), yet it is
+// left to the deferred copy, which may run with other rights.
+void TestReplacement::refusalIsNotRetried()
+{
+    SKIP_UNLESS_CAN_DROP_PRIVILEGES();
+    QVERIFY(writeTree(m_app, {{"tmp/a.so", "old"}}));
+    QVERIFY(writeTree(m_work, {{"tmp/a.so_", "new"}}));
+    QVERIFY(QFile::setPermissions(m_app + "/tmp", QFileDevice::Permissions(0x7777)));
+    QVERIFY(::chmod(QFile::encodeName(m_app + "/tmp").constData(), 01777) == 0);
+    QVERIFY(::chmod(QFile::encodeName(m_work).constData(), 0777) == 0);
+    for (const QString &dir : {m_root.path(), QFileInfo(m_app).path()})
+        QVERIFY(::chmod(QFile::encodeName(dir).constData(), 0755) == 0);
+    bool waited = false;
+    QTimer::singleShot(0, this, [&waited] { waited = true; });
+
+    QVERIFY(::seteuid(unprivilegedId) == 0);
+    const Update::PassResult result =
+        Update::replaceFiles({"tmp/a.so"}, m_app, m_work, Update::removalWaitMs);
+    QVERIFY(::seteuid(0) == 0);
+
+    QVERIFY(!waited);
+    QCOMPARE(result.errors, QStringList{"Файл " + m_app + "/tmp/a.so не может быть удален. " +
+                                        "Operation not permitted"});
+    QCOMPARE(result.pending, CopyList({{m_app + "/tmp/a.so", m_work + "/tmp/a.so_"}}));
+    QCOMPARE(readTree(m_app), Tree({{"tmp/a.so", "old"}}));
+}
+
+// One pass at a time: a lock of a living process makes the pass wait and then
+// give up; one that nobody owns any more is taken over.
+void TestReplacement::lock_data()
+{
+    QTest::addColumn<QString>("owner");
+    QTest::addColumn<bool>("replaced");
+
+    QTest::newRow("held by a running pass") << "alive" << false;
+    QTest::newRow("left by a process that died") << "dead" << true;
+    QTest::newRow("left empty by a run killed while taking it") << "empty" << true;
+}
+
+void TestReplacement::lock()
+{
+    QFETCH(QString, owner);
+    QFETCH(bool, replaced);
+    QVERIFY(writeTree(m_app, {{"a.dll", "old"}}));
+    QVERIFY(writeTree(m_work, {{"a.dll_", "new"}}));
+    const QString lockPath = m_work + "/Orvane.lock";
+    QLockFile held(lockPath);
+    if (owner == "alive") {
+        QVERIFY(held.tryLock(0));
+    } else if (owner == "dead") {
+        QProcess process;
+        process.start("true", QStringList());
+        QVERIFY(process.waitForStarted());
+        const qint64 deadPid = process.processId();
+        QVERIFY(process.waitForFinished());
+        // A real lock, with its owner's process id replaced by the dead one's.
+        QVERIFY(held.tryLock(0));
+        QList<QByteArray> lines = readFile(lockPath).split('\n');
+        held.unlock();
+        lines[0] = QByteArray::number(deadPid);
+        QVERIFY(writeFile(lockPath, lines.join('\n')));
+    } else {
+        QVERIFY(writeFile(lockPath, QByteArray()));
+        QFile file(lockPath);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-60),
+                                 QFileDevice::FileModificationTime));
+    }
+
+    const Update::PassResult result =
+        Update::replaceFiles({"a.dll"}, m_app, m_work, shortWaitMs, 600);
+    QCOMPARE(result.errors,
+             replaced ? QStringList()
+                      : QStringList{"Другое обновление уже выполняется в " + m_work + "."});
+    QCOMPARE(result.pending, CopyList());
+    QCOMPARE(readFile(m_app + "/a.dll"), QByteArray(replaced ? "new" : "old"));
+    QCOMPARE(QFile::exists(lockPath), !replaced);
 }
 
 QTEST_GUILESS_MAIN(TestReplacement)

@@ -1,0 +1,394 @@
+// The self-update mode never leaves the installation worse than it found it:
+// runs of the built Orvane killed at random moments, two runs at once, the
+// order of its system calls, and files that cannot be replaced (a directory
+// in the way, a full disk).
+
+#include "testsupport.h"
+#include "update/replacement.h"
+
+#include <QtTest>
+
+#include <unistd.h>
+
+class TestCrashSafety : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void killedRunsLoseNothing();
+    void concurrentRunsTakeTurns();
+    void flushedBeforeRenamedNeverUnlinked();
+    void directoryInPlaceFailsAtOnce();
+    void fullDiskKeepsTheOldFile();
+};
+
+static const int fileCount = 120;
+
+static QStringList names(int count = fileCount)
+{
+    QStringList list;
+    for (int i = 0; i < count; ++i)
+        list.append(QString("lib/file%1.so").arg(i, 3, 10, QChar('0')));
+    return list;
+}
+
+// Distinct old and new contents per file, of different sizes, so that a file
+// holding a mix or a part of either is caught.
+static QByteArray oldContent(const QString &name)
+{
+    return QByteArray("old ").append(name.toUtf8()).repeated(300);
+}
+
+static QByteArray newContent(const QString &name)
+{
+    return QByteArray("new version of ").append(name.toUtf8()).repeated(600);
+}
+
+static bool layOut(Installation &installation, const QStringList &files)
+{
+    for (const QString &name : files) {
+        if (!installation.writeFile(name, oldContent(name)) ||
+            !writeFile(installation.workDir() + '/' + name + '_', newContent(name)))
+            return false;
+    }
+    return true;
+}
+
+// Staged files anywhere in the installation.
+static QStringList stagedFiles(const QString &root)
+{
+    QStringList found;
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        if (Update::isStagedFileName(it.fileName()))
+            found.append(it.filePath());
+    }
+    return found;
+}
+
+// The names whose installed file is neither the complete old nor the
+// complete new version.
+static QStringList damaged(const Installation &installation, const QStringList &files)
+{
+    QStringList list;
+    for (const QString &name : files) {
+        const QByteArray content = readFile(installation.path() + '/' + name);
+        if (content != oldContent(name) && content != newContent(name))
+            list.append(name);
+    }
+    return list;
+}
+
+static QStringList allNew(const Installation &installation, const QStringList &files)
+{
+    QStringList notNew;
+    for (const QString &name : files) {
+        if (readFile(installation.path() + '/' + name) != newContent(name))
+            notNew.append(name);
+    }
+    return notNew;
+}
+
+// Outside CI a missing strace skips the calling test; in CI it fails it.
+#define REQUIRE_STRACE()                                                                           \
+    do {                                                                                           \
+        if (QStandardPaths::findExecutable("strace").isEmpty()) {                                  \
+            if (qEnvironmentVariable("CI") == "true")                                              \
+                QFAIL("strace is not installed");                                                  \
+            QSKIP("strace is not installed");                                                      \
+        }                                                                                          \
+    } while (false)
+
+static QStringList straceWrapper(const QString &output, const QString &calls)
+{
+    return {"strace", "-ttt", "-y", "-qq", "-o", output, "-e", "trace=" + calls};
+}
+
+void TestCrashSafety::killedRunsLoseNothing()
+{
+    Installation installation;
+    QVERIFY(installation.isValid());
+    const QStringList files = names();
+    QVERIFY(layOut(installation, files));
+    const QStringList arguments = QStringList{"-r"} + files;
+
+    // An uninterrupted run shows how long a run takes here.
+    QElapsedTimer clock;
+    clock.start();
+    const Installation::Result calibration = installation.run(arguments);
+    const qint64 runMs = qMax<qint64>(clock.elapsed(), 20);
+    QCOMPARE(calibration.exitCode, 0);
+    QCOMPARE(allNew(installation, files), QStringList());
+
+    int trials = 0;
+    int mixed = 0;
+    QElapsedTimer budget;
+    budget.start();
+    while (trials < 60 && budget.elapsed() < 12000) {
+        ++trials;
+        for (const QString &name : files)
+            QVERIFY(installation.writeFile(name, oldContent(name)));
+        QProcess run;
+        run.setProcessEnvironment(Installation::testEnvironment());
+        run.setWorkingDirectory(installation.path());
+        run.setStandardOutputFile(QProcess::nullDevice());
+        run.setStandardErrorFile(QProcess::nullDevice());
+        run.start(installation.programPath(), arguments);
+        QVERIFY(run.waitForStarted());
+        QThread::msleep(QRandomGenerator::global()->bounded(static_cast<quint32>(runMs)));
+        run.kill(); // SIGKILL
+        QVERIFY(run.waitForFinished());
+
+        QCOMPARE(damaged(installation, files), QStringList());
+        const int replaced = files.size() - allNew(installation, files).size();
+        if (replaced > 0 && replaced < files.size())
+            ++mixed;
+    }
+    qInfo("%d trials, %d killed in the middle of the pass", trials, mixed);
+
+    // The next complete run takes over the dead run's lock and clears what it
+    // left.
+    const Installation::Result complete = installation.run(arguments);
+    QCOMPARE(complete.exitCode, 0);
+    QVERIFY2(complete.output.contains("Success!"), complete.output.constData());
+    QCOMPARE(allNew(installation, files), QStringList());
+    QCOMPARE(stagedFiles(installation.path()), QStringList());
+}
+
+// One line of strace -ttt -y: the call, the descriptor its first argument
+// names (with the path strace shows for it), its string arguments and the
+// descriptor it returned.
+struct TracedCall
+{
+    double moment = 0;
+    QByteArray name;
+    int fd = -1;
+    QByteArray fdPath;
+    QList<QByteArray> strings;
+    int returned = -1;
+};
+
+static QList<TracedCall> readTrace(const QString &path)
+{
+    static const QRegularExpression lineSyntax(R"(^(\d+\.\d+) (\w+)\((.*)\) += (-?\d+))");
+    static const QRegularExpression fdSyntax(R"(^(\d+)<([^>]*)>)");
+    static const QRegularExpression stringSyntax(R"re("((?:[^"\\]|\\.)*)")re");
+    QList<TracedCall> calls;
+    const QList<QByteArray> lines = readFile(path).split('\n');
+    for (const QByteArray &line : lines) {
+        const QRegularExpressionMatch match = lineSyntax.match(QString::fromUtf8(line));
+        if (!match.hasMatch())
+            continue;
+        TracedCall call;
+        call.moment = match.captured(1).toDouble();
+        call.name = match.captured(2).toUtf8();
+        const QString arguments = match.captured(3);
+        const QRegularExpressionMatch fd = fdSyntax.match(arguments);
+        if (fd.hasMatch()) {
+            call.fd = fd.captured(1).toInt();
+            call.fdPath = fd.captured(2).toUtf8();
+        }
+        QRegularExpressionMatchIterator strings = stringSyntax.globalMatch(arguments);
+        while (strings.hasNext())
+            call.strings.append(strings.next().captured(1).toUtf8());
+        call.returned = match.captured(4).toInt();
+        calls.append(call);
+    }
+    return calls;
+}
+
+static bool isStaged(const QByteArray &path)
+{
+    return Update::isStagedFileName(QFileInfo(QString::fromUtf8(path)).fileName());
+}
+
+// The moments at which a run's pass began and ended: its first new version
+// opened and its last staged file renamed into place.
+static bool passInterval(const QString &tracePath, double *begin, double *end)
+{
+    *begin = -1;
+    *end = -1;
+    for (const TracedCall &call : readTrace(tracePath)) {
+        if (*begin < 0 && call.name == "openat" && call.returned >= 0 &&
+            call.strings.value(0).endsWith(".so_"))
+            *begin = call.moment;
+        if (call.name.startsWith("rename") && call.returned == 0 && isStaged(call.strings.value(0)))
+            *end = call.moment;
+    }
+    return *begin >= 0 && *end >= *begin;
+}
+
+void TestCrashSafety::concurrentRunsTakeTurns()
+{
+    REQUIRE_STRACE();
+    Installation installation;
+    QVERIFY(installation.isValid());
+    const QStringList files = names(100);
+    QVERIFY(layOut(installation, files));
+    QTemporaryDir traces;
+    QVERIFY(traces.isValid());
+
+    QProcess runs[2];
+    for (int i = 0; i < 2; ++i) {
+        const QStringList wrapper =
+            straceWrapper(traces.filePath(QString::number(i)), "openat,rename,renameat,renameat2");
+        runs[i].setProcessEnvironment(Installation::testEnvironment());
+        runs[i].setWorkingDirectory(installation.path());
+        runs[i].setProcessChannelMode(QProcess::MergedChannels);
+        runs[i].start(wrapper.first(),
+                      wrapper.mid(1) + QStringList{installation.programPath(), "-r"} + files);
+    }
+    double begin[2];
+    double end[2];
+    for (int i = 0; i < 2; ++i) {
+        QVERIFY(runs[i].waitForFinished(90000));
+        const QByteArray output = runs[i].readAll();
+        QCOMPARE(runs[i].exitStatus(), QProcess::NormalExit);
+        QCOMPARE(runs[i].exitCode(), 0);
+        QVERIFY2(output.contains("Success!"), output.constData());
+        QVERIFY(passInterval(traces.filePath(QString::number(i)), &begin[i], &end[i]));
+    }
+    QVERIFY2(end[0] < begin[1] || end[1] < begin[0],
+             qPrintable(QString("passes overlap: %1-%2 and %3-%4")
+                            .arg(begin[0], 0, 'f', 6)
+                            .arg(end[0], 0, 'f', 6)
+                            .arg(begin[1], 0, 'f', 6)
+                            .arg(end[1], 0, 'f', 6)));
+    QCOMPARE(allNew(installation, files), QStringList());
+    QCOMPARE(stagedFiles(installation.path()), QStringList());
+    QVERIFY(!QFile::exists(installation.workDir() + "/Orvane.lock"));
+}
+
+// From a system-call trace of one run: every staged file is flushed before it
+// takes its target's name, no target is ever unlinked, and each directory
+// that received new names is flushed after the last of them. A staged file
+// may begin without a name (O_TMPFILE) and get it by linkat.
+void TestCrashSafety::flushedBeforeRenamedNeverUnlinked()
+{
+    REQUIRE_STRACE();
+    Installation installation;
+    QVERIFY(installation.isValid());
+    const QStringList files{"lib/a.so", "lib/b.so", "plugins/sql/c.so"};
+    QVERIFY(layOut(installation, {"lib/a.so", "lib/b.so"}));
+    QVERIFY(writeFile(installation.workDir() + "/plugins/sql/c.so_", "new c"));
+    const QString trace = installation.workDir() + "/../trace";
+
+    const Installation::Result result =
+        installation.run(QStringList{"-r"} + files, Installation::testEnvironment(), QString(),
+                         straceWrapper(trace, "openat,fsync,fdatasync,linkat,rename,renameat,"
+                                              "renameat2,unlink,unlinkat"));
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY2(result.output.contains("Success!"), result.output.constData());
+
+    const QList<TracedCall> calls = readTrace(trace);
+    QHash<int, bool> fdFlushed;
+    QHash<int, QByteArray> fdName;
+    QSet<QByteArray> flushed;
+    QHash<QByteArray, int> lastRenameInto; // directory -> call
+    QHash<QByteArray, int> directoryFlush; // directory -> call
+    int renames = 0;
+    for (int i = 0; i < calls.size(); ++i) {
+        const TracedCall &call = calls.at(i);
+        if (call.returned < 0)
+            continue;
+        if (call.name == "openat") {
+            fdFlushed[call.returned] = false;
+            fdName[call.returned] = call.strings.value(0);
+        } else if (call.name == "fsync" || call.name == "fdatasync") {
+            if (QFileInfo(QString::fromUtf8(call.fdPath)).isDir())
+                directoryFlush[call.fdPath] = i;
+            fdFlushed[call.fd] = true;
+            flushed.insert(fdName.value(call.fd));
+        } else if (call.name == "linkat") {
+            const QByteArray from = call.strings.value(0);
+            const int fd = from.startsWith("/proc/self/fd/") ? from.mid(14).toInt() : call.fd;
+            if (fdFlushed.value(fd))
+                flushed.insert(call.strings.last());
+        } else if (call.name.startsWith("rename")) {
+            QCOMPARE(call.strings.size(), 2);
+            QVERIFY2(isStaged(call.strings[0]), call.strings[0].constData());
+            QVERIFY2(flushed.contains(call.strings[0]),
+                     ("renamed before it was flushed: " + call.strings[0]).constData());
+            lastRenameInto[QFileInfo(QString::fromUtf8(call.strings[1])).path().toUtf8()] = i;
+            ++renames;
+        } else if (call.name.startsWith("unlink")) {
+            for (const QString &name : files)
+                QVERIFY2(!call.strings.last().endsWith(name.toUtf8()),
+                         ("target unlinked: " + call.strings.last()).constData());
+        }
+    }
+    QCOMPARE(renames, files.size());
+    for (auto it = lastRenameInto.begin(); it != lastRenameInto.end(); ++it)
+        QVERIFY2(directoryFlush.value(it.key(), -1) > it.value(),
+                 ("directory not flushed after its last new name: " + it.key()).constData());
+    // The new directories are new names in their parents.
+    QVERIFY(directoryFlush.contains(QFile::encodeName(installation.path() + "/plugins")));
+    QVERIFY(directoryFlush.contains(QFile::encodeName(installation.path())));
+}
+
+// Environment whose PATH starts with the installation's bin directory, where
+// the stand-in stands in for the editor.
+static QProcessEnvironment withEditor(Installation &installation)
+{
+    QProcessEnvironment environment = Installation::testEnvironment();
+    environment.insert("PATH", installation.path() + "/bin:" + environment.value("PATH"));
+    return environment;
+}
+
+// A directory can never be replaced by a file: the failure is reported at
+// once in the error file, and nothing is left for a deferred copy that would
+// put the file inside the directory and restart the program.
+void TestCrashSafety::directoryInPlaceFailsAtOnce()
+{
+    Installation installation;
+    QVERIFY(installation.isValid());
+    QVERIFY(installation.addExecutable(STANDIN_BINARY, "bin/xdg-open"));
+    QVERIFY(QDir().mkpath(installation.path() + "/plugins"));
+    QVERIFY(writeFile(installation.workDir() + "/plugins_", "NEW"));
+
+    const Installation::Result result =
+        installation.run({"-r", "plugins"}, withEditor(installation));
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY(!result.output.contains("Success!"));
+    // The editor is started only when no deferred copy is.
+    const QJsonObject record = waitForRecord(installation.workDir(), "xdg-open");
+    QVERIFY2(!record.isEmpty(), installation.outputSoFar().constData());
+    const QString expected =
+        "Файл " + installation.path() + "/plugins не может быть удален. Is a directory";
+    QCOMPARE(readFile(installation.workDir() + "/Orvane.err"), expected.toLocal8Bit());
+    QVERIFY(QDir(installation.path() + "/plugins")
+                .isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+}
+
+// The installation's "small" directory on a 256 KiB file system: the 1 MiB
+// new version does not fit, the installed file stays whole, and the reason
+// is the system's.
+void TestCrashSafety::fullDiskKeepsTheOldFile()
+{
+    if (geteuid() != 0)
+        QSKIP("mounting a small file system needs root");
+    Installation installation;
+    QVERIFY(installation.isValid());
+    const QString small = installation.path() + "/small";
+    QVERIFY(QDir().mkpath(small));
+    QVERIFY(QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=256k", "tmpfs", small}) == 0);
+    // Lazily: a deferred copy may still be waiting to try the same.
+    const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {"-l", small}); });
+    QByteArray old(20000, Qt::Uninitialized);
+    for (int i = 0; i < old.size(); ++i)
+        old[i] = static_cast<char>(i * 7);
+    QVERIFY(writeFile(small + "/lib.so", old));
+    QVERIFY(writeFile(installation.workDir() + "/small/lib.so_", QByteArray(1 << 20, 'n')));
+
+    const Installation::Result result = installation.run({"-r", "small/lib.so"});
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(readFile(small + "/lib.so"), old);
+    QCOMPARE(stagedFiles(small), QStringList());
+    const QString expected = "Файл " + installation.workDir() +
+                             "/small/lib.so_ не может быть скопирован. No space left on device";
+    QVERIFY2(result.output.contains(expected.toUtf8()), result.output.constData());
+}
+
+QTEST_GUILESS_MAIN(TestCrashSafety)
+#include "tst_crashsafety.moc"
