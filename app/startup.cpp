@@ -50,9 +50,11 @@ static void extendPath(const QString &appDir)
 {
     // A program restarted by the self-update inherits the extended PATH: the
     // entry is added once, not once per restart.
-    const QByteArray entry = (appDir + QLatin1String("/clientslibs")).toLocal8Bit();
-    qputenv("PATH",
-            Install::appendListEntryOnce(qgetenv("PATH"), entry, Platform::pathListSeparator()));
+    const Platform::EnvironmentValue entry =
+        Platform::toEnvironmentValue(appDir + QLatin1String("/clientslibs"));
+    Platform::setEnvironmentValue("PATH",
+                                  Install::appendListEntry(Platform::environmentValue("PATH"),
+                                                           entry, Platform::pathListSeparator()));
 }
 
 Install::ExitCode prepareProcess(Context *context)

@@ -9,18 +9,24 @@ QString installerPath(const QString &appDir)
     return appDir + QLatin1String("/Hultrex") + Platform::executableSuffix();
 }
 
-QByteArray appendListEntry(const QByteArray &list, const QByteArray &entry, char separator)
+template<typename Text, typename Separator>
+static Text appendOnce(const Text &list, const Text &entry, Separator separator)
 {
     if (list.isEmpty())
         return entry;
+    if (list == entry || list.endsWith(separator + entry))
+        return list;
     return list + separator + entry;
 }
 
-QByteArray appendListEntryOnce(const QByteArray &list, const QByteArray &entry, char separator)
+QByteArray appendListEntry(const QByteArray &list, const QByteArray &entry, char separator)
 {
-    if (list == entry || list.endsWith(separator + entry))
-        return list;
-    return appendListEntry(list, entry, separator);
+    return appendOnce(list, entry, separator);
+}
+
+QString appendListEntry(const QString &list, const QString &entry, char separator)
+{
+    return appendOnce(list, entry, QChar(QLatin1Char(separator)));
 }
 
 } // namespace Install

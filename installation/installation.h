@@ -11,13 +11,13 @@ namespace Install {
 // Full path of the installer Hultrex in the given application directory.
 QString installerPath(const QString &appDir);
 
-// Appends entry to a search-path list such as PATH or LD_LIBRARY_PATH. No
-// separator is put in front of the first entry: an empty entry would mean
-// "the current directory".
+// Appends entry to a search-path list such as PATH, unless the list already
+// ends with it: a program restarted by the self-update inherits the list it
+// extended. No separator is put in front of the first entry: an empty entry
+// would mean "the current directory". For lists held as bytes (Linux) and as
+// text (Windows).
 QByteArray appendListEntry(const QByteArray &list, const QByteArray &entry, char separator);
-
-// The same, unless the list already ends with that entry.
-QByteArray appendListEntryOnce(const QByteArray &list, const QByteArray &entry, char separator);
+QString appendListEntry(const QString &list, const QString &entry, char separator);
 
 } // namespace Install
 

@@ -19,7 +19,7 @@ bool isEscapedByte(QChar c)
 
 QString decodeArgument(const QByteArray &bytes)
 {
-    const QString text = QFile::decodeName(bytes);
+    QString text = QFile::decodeName(bytes);
     if (QFile::encodeName(text) == bytes)
         return text;
     QString escaped;

@@ -15,6 +15,19 @@ namespace Platform {
 // Separator of search-path lists such as PATH and LD_LIBRARY_PATH.
 char pathListSeparator();
 
+// An environment variable of this process in the form the system keeps it,
+// so that reading and writing it back loses nothing: UTF-16 text on
+// Windows, bytes elsewhere. Unset and empty read the same.
+#ifdef Q_OS_WIN
+using EnvironmentValue = QString;
+#else
+using EnvironmentValue = QByteArray;
+#endif
+EnvironmentValue environmentValue(const char *name);
+void setEnvironmentValue(const char *name, const EnvironmentValue &value);
+// A text, such as a path, in that form.
+EnvironmentValue toEnvironmentValue(const QString &text);
+
 // Suffix of executable file names (".exe" on Windows, empty elsewhere).
 QString executableSuffix();
 

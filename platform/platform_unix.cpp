@@ -27,6 +27,21 @@ char pathListSeparator()
     return ':';
 }
 
+EnvironmentValue environmentValue(const char *name)
+{
+    return qgetenv(name);
+}
+
+void setEnvironmentValue(const char *name, const EnvironmentValue &value)
+{
+    qputenv(name, value);
+}
+
+EnvironmentValue toEnvironmentValue(const QString &text)
+{
+    return QFile::encodeName(text);
+}
+
 QString executableSuffix()
 {
     return QString();

@@ -8,11 +8,33 @@
 
 #include <windows.h>
 
+#include <cstdlib>
+#include <string>
+
 namespace Platform {
 
 char pathListSeparator()
 {
     return ';';
+}
+
+EnvironmentValue environmentValue(const char *name)
+{
+    // Read through the wide environment, not the 8-bit code page.
+    return qEnvironmentVariable(name);
+}
+
+void setEnvironmentValue(const char *name, const EnvironmentValue &value)
+{
+    // The wide variant keeps every character, and the C runtime passes it on
+    // to the process environment that children and the interpreter inherit.
+    const std::wstring wideName = QString::fromLatin1(name).toStdWString();
+    _wputenv_s(wideName.c_str(), value.toStdWString().c_str());
+}
+
+EnvironmentValue toEnvironmentValue(const QString &text)
+{
+    return text;
 }
 
 QString executableSuffix()

@@ -20,8 +20,6 @@ private slots:
     void isUpdateOption();
     void appendListEntry_data();
     void appendListEntry();
-    void appendListEntryOnce_data();
-    void appendListEntryOnce();
     void installerArguments();
     void argumentBytes_data();
     void argumentBytes();
@@ -99,6 +97,20 @@ void TestStartup::appendListEntry_data()
                                   << QByteArray("C:\\Windows;/opt/app/clientslibs");
     QTest::newRow("list ending in separator kept as it is")
         << QByteArray("/bin:") << ':' << QByteArray("/bin::/opt/app/clientslibs");
+    QTest::newRow("ends with the entry: unchanged")
+        << QByteArray("/bin:/opt/app/clientslibs") << ':'
+        << QByteArray("/bin:/opt/app/clientslibs");
+    QTest::newRow("is the entry: unchanged")
+        << QByteArray("/opt/app/clientslibs") << ';' << QByteArray("/opt/app/clientslibs");
+    QTest::newRow("entry earlier in the list: appended")
+        << QByteArray("/opt/app/clientslibs:/bin") << ':'
+        << QByteArray("/opt/app/clientslibs:/bin:/opt/app/clientslibs");
+    QTest::newRow("ends with a longer name: appended")
+        << QByteArray("/x/opt/app/clientslibs") << ':'
+        << QByteArray("/x/opt/app/clientslibs:/opt/app/clientslibs");
+    QTest::newRow("ends with the entry after the other separator: appended")
+        << QByteArray("C:\\bin:/opt/app/clientslibs") << ';'
+        << QByteArray("C:\\bin:/opt/app/clientslibs;/opt/app/clientslibs");
 }
 
 void TestStartup::appendListEntry()
@@ -107,31 +119,12 @@ void TestStartup::appendListEntry()
     QFETCH(char, separator);
     QFETCH(QByteArray, expected);
     QCOMPARE(Install::appendListEntry(list, "/opt/app/clientslibs", separator), expected);
-}
-
-void TestStartup::appendListEntryOnce_data()
-{
-    QTest::addColumn<QByteArray>("list");
-    QTest::addColumn<QByteArray>("expected");
-
-    QTest::newRow("ends with the entry: unchanged")
-        << QByteArray("/bin:/opt/app/clientslibs") << QByteArray("/bin:/opt/app/clientslibs");
-    QTest::newRow("is the entry: unchanged")
-        << QByteArray("/opt/app/clientslibs") << QByteArray("/opt/app/clientslibs");
-    QTest::newRow("entry earlier in the list: appended")
-        << QByteArray("/opt/app/clientslibs:/bin")
-        << QByteArray("/opt/app/clientslibs:/bin:/opt/app/clientslibs");
-    QTest::newRow("ends with a longer name: appended")
-        << QByteArray("/x/opt/app/clientslibs")
-        << QByteArray("/x/opt/app/clientslibs:/opt/app/clientslibs");
-    QTest::newRow("empty") << QByteArray() << QByteArray("/opt/app/clientslibs");
-}
-
-void TestStartup::appendListEntryOnce()
-{
-    QFETCH(QByteArray, list);
-    QFETCH(QByteArray, expected);
-    QCOMPARE(Install::appendListEntryOnce(list, "/opt/app/clientslibs", ':'), expected);
+    // The same rule for lists held as text, whatever their characters.
+    const QString prefix = QStringLiteral("C:\\工具\\bin;");
+    QCOMPARE(Install::appendListEntry(prefix + QString::fromUtf8(list),
+                                      QStringLiteral("/opt/app/clientslibs"), separator),
+             list.isEmpty() ? prefix + QLatin1Char(separator) + "/opt/app/clientslibs"
+                            : prefix + QString::fromUtf8(expected));
 }
 
 void TestStartup::installerArguments()
