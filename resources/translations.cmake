@@ -13,6 +13,12 @@ if(orvane_qt_query)
     execute_process(COMMAND ${orvane_qt_query} -query QT_INSTALL_TRANSLATIONS
         OUTPUT_VARIABLE orvane_qt_translations OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
 endif()
+# A cross-built Qt (the Windows one) has no translations of its own; the
+# build machine's Qt of the same major version has the same file.
+if(NOT EXISTS "${orvane_qt_translations}/qtbase_ru.qm"
+        AND EXISTS "/usr/share/qt${ORVANE_QT_MAJOR}/translations/qtbase_ru.qm")
+    set(orvane_qt_translations "/usr/share/qt${ORVANE_QT_MAJOR}/translations")
+endif()
 if(orvane_qt_translations AND EXISTS "${orvane_qt_translations}/qtbase_ru.qm")
     set(orvane_translation_dir ${CMAKE_BINARY_DIR}/translations)
     configure_file("${orvane_qt_translations}/qtbase_ru.qm"

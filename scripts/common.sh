@@ -18,8 +18,9 @@ ORVANE_TEST_PACKAGES=(
     qt6-base-dev qt6-qpa-plugins qt6-translations-l10n
     util-linux
     clang libclang-rt-14-dev clang-format clang-tidy
-    xvfb xdotool
-    binutils-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix wine64
+    xvfb xdotool strace locales
+    binutils-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine64
+    dpkg-dev make perl
 )
 
 # install_packages PACKAGE...: installs whichever of them are missing (as
@@ -46,6 +47,18 @@ configure()
     local dir=$1
     shift
     cmake -S "$ORVANE_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+}
+
+# ensure_locale NAME: generates a locale such as ru_RU.UTF-8 when it is
+# missing (Wine needs one to pass Cyrillic command lines on).
+ensure_locale()
+{
+    local name=$1 normalised
+    normalised=$(echo "${name}" | tr 'A-Z' 'a-z' | sed 's/utf-8/utf8/')
+    locale -a 2>/dev/null | tr 'A-Z' 'a-z' | grep -qx "$normalised" && return 0
+    local sudo=()
+    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    "${sudo[@]}" localedef -i "${name%%.*}" -f "${name#*.}" "$name"
 }
 
 # build DIR [CMAKE-OPTION...]: configures and builds the project in DIR.

@@ -51,10 +51,12 @@ private slots:
     void workpath_data();
     void workpath();
     void cannotCreateWorkDir();
+    void updateRestarts_data();
     void updateRestarts();
     void replacesRunningProgram();
-    void heldFileIsCopiedOnceReleased();
     void missingSourcesOpenErrorFile();
+    void unicodeEnvironment_data();
+    void unicodeEnvironment();
     void windowStartsInstaller();
 
 private:
@@ -233,21 +235,76 @@ void TestWine::cannotCreateWorkDir()
     QVERIFY(!QFile::exists(installation.workDir() + "/Hultrex-received.json"));
 }
 
+void TestWine::updateRestarts_data()
+{
+    QTest::addColumn<bool>("relativeWorkpath"); // "upd", started from the directory "start"
+    QTest::addColumn<bool>("held");             // held open past the removal attempts
+    QTest::addColumn<bool>("readOnly");         // the installed file has the read-only attribute
+
+    QTest::newRow("replaced at once") << false << false << false;
+    QTest::newRow("read-only file replaced at once") << false << false << true;
+    QTest::newRow("relative workpath") << true << false << false;
+    QTest::newRow("held, copied once released") << false << true << false;
+    QTest::newRow("held, relative workpath") << true << true << false;
+}
+
+// The update of one library, then the restart: the restarted program starts
+// the installer without arguments, in the same working directory as the
+// first start, with clientslibs in PATH once.
 void TestWine::updateRestarts()
 {
+    QFETCH(bool, relativeWorkpath);
+    QFETCH(bool, held);
+    QFETCH(bool, readOnly);
     Installation installation = install();
     QVERIFY(installation.isValid());
-    QVERIFY(installation.writeFile("plugins/a.dll", "old a"));
-    QVERIFY(installation.writeFile("workdir/plugins/a.dll_", "new a"));
+    QString startDir = installation.path();
+    QString workDir = installation.workDir();
+    if (relativeWorkpath) {
+        QVERIFY(installation.writeFile("workpath", "upd"));
+        startDir = installation.path() + "/start";
+        workDir = startDir + "/upd/workdir";
+        QVERIFY(QDir().mkpath(startDir));
+    }
+    const QString lib = installation.path() + "/plugins/lib.dll";
+    QVERIFY(writeFile(lib, "old lib"));
+    QVERIFY(writeFile(workDir + "/plugins/lib.dll_", "new lib"));
+    if (readOnly)
+        QVERIFY(QFile::setPermissions(lib, QFileDevice::ReadOwner | QFileDevice::ReadOther));
 
-    const Installation::Result result = run(installation, {"-r", "plugins/a.dll"});
+    QProcess holder;
+    if (held) {
+        QVERIFY(installation.addExecutable(HOLDER_EXE, "holder.exe"));
+        holder.setProcessEnvironment(m_environment);
+        holder.start(m_wine, {installation.path() + "/holder.exe", windowsPath(lib)});
+        QVERIFY(waitForFile(lib + ".held", 30000));
+    }
+
+    const Installation::Result result = run(installation, {"-r", "plugins/lib.dll"}, startDir);
     QCOMPARE(result.exitCode, 0);
-    QVERIFY2(result.output.contains("Success!"), result.output.constData());
-    QCOMPARE(readFile(installation.path() + "/plugins/a.dll"), QByteArray("new a"));
-    // The restarted program starts the installer without arguments.
-    const QJsonObject record = waitForRecord(installation.workDir(), "Hultrex", 30000);
+    if (held) {
+        // The file goes to the hidden interpreter, which copies it once the
+        // holder has let go, after the program has ended.
+        QVERIFY2(result.output.contains("plugins/lib.dll"), result.output.constData());
+        QCOMPARE(readFile(lib), QByteArray("old lib"));
+        QVERIFY(writeFile(lib + ".release", ""));
+        QVERIFY(holder.waitForFinished(30000));
+    } else {
+        QVERIFY2(result.output.contains("Success!"), result.output.constData());
+        QCOMPARE(readFile(lib), QByteArray("new lib"));
+    }
+    const QJsonObject record = waitForRecord(workDir, "Hultrex", 60000);
     QVERIFY2(!record.isEmpty(), installation.outputSoFar().constData());
     QCOMPARE(recordedArguments(record), QStringList());
+    QCOMPARE(readFile(lib), QByteArray("new lib"));
+    QCOMPARE(record.value("cwd").toString().toLower(), nativeWindowsPath(workDir).toLower());
+    QCOMPARE(record.value("PATH").toString().count("clientslibs"), 1);
+    QVERIFY(!QFile::exists(workDir + "/Orvane.err"));
+    // Nothing staged is left beside the library.
+    QCOMPARE(QDir(installation.path() + "/plugins")
+                 .entryList(QDir::Files | QDir::Hidden)
+                 .filter(QRegularExpression("^(?!lib\\.dll)")),
+             QStringList());
 }
 
 void TestWine::replacesRunningProgram()
@@ -270,35 +327,6 @@ void TestWine::replacesRunningProgram()
     QVERIFY2(!record.isEmpty(), installation.outputSoFar().constData());
     QCOMPARE(readFile(installation.programPath()), readFile(STANDIN_EXE));
     QVERIFY(!QFile::exists(installation.workDir() + "/Orvane.err"));
-}
-
-void TestWine::heldFileIsCopiedOnceReleased()
-{
-    Installation installation = install();
-    QVERIFY(installation.isValid());
-    QVERIFY(installation.addExecutable(HOLDER_EXE, "holder.exe"));
-    QVERIFY(installation.writeFile("lib.dll", "old lib"));
-    QVERIFY(installation.writeFile("workdir/lib.dll_", "new lib"));
-    const QString lib = installation.path() + "/lib.dll";
-
-    QProcess holder;
-    holder.setProcessEnvironment(m_environment);
-    holder.setWorkingDirectory(installation.path());
-    holder.start(m_wine, {installation.path() + "/holder.exe", windowsPath(lib)});
-    QVERIFY(waitForFile(lib + ".held", 30000));
-
-    // Held longer than the removal attempts last: the file goes to the
-    // hidden interpreter, which copies it once the holder has let go.
-    const Installation::Result result = run(installation, {"-r", "lib.dll"});
-    QCOMPARE(result.exitCode, 0);
-    QVERIFY2(result.output.contains("lib.dll"), result.output.constData());
-    QCOMPARE(readFile(lib), QByteArray("old lib"));
-    QVERIFY(writeFile(lib + ".release", ""));
-    QVERIFY(holder.waitForFinished(30000));
-
-    const QJsonObject record = waitForRecord(installation.workDir(), "Hultrex", 60000);
-    QVERIFY2(!record.isEmpty(), installation.outputSoFar().constData());
-    QCOMPARE(readFile(lib), QByteArray("new lib"));
 }
 
 void TestWine::missingSourcesOpenErrorFile()
@@ -326,6 +354,39 @@ void TestWine::missingSourcesOpenErrorFile()
     }
     QVERIFY2(!window.isEmpty(), installation.outputSoFar().constData());
     QVERIFY(!QFile::exists(installation.workDir() + "/Hultrex-received.json"));
+}
+
+void TestWine::unicodeEnvironment_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::newRow("Orvane") << ORVANE_EXE;
+    QTest::newRow("OrvanePaths, not to be asked again") << ORVANEPATHS_EXE;
+}
+
+// Characters outside the 8-bit code page (1251 here) in the inherited PATH
+// and in the library directories reach the installer unchanged.
+void TestWine::unicodeEnvironment()
+{
+    QFETCH(QString, program);
+    Installation installation = install(program);
+    QVERIFY(installation.isValid());
+    QVERIFY(installation.writeFile("workdir/libpath",
+                                   "\npath = D:\\Müller\\odbc\npath = E:\\客户端\nshow = 0\n"));
+    QProcessEnvironment environment = m_environment;
+    const QString inherited = "C:\\工具\\bin;C:\\Zoë\\bin";
+    environment.insert("WINEPATH", inherited);
+
+    const Installation::Result result = run(installation, {"a"}, environment);
+    QCOMPARE(result.exitCode, 0);
+    const QJsonObject record = waitForRecord(installation.workDir(), "Hultrex", 30000);
+    QVERIFY2(!record.isEmpty(), result.output.constData());
+    const QString path = record.value("PATH").toString();
+    QVERIFY2(path.contains(inherited), qPrintable(path));
+    QVERIFY2(path.endsWith(';' + windowsPath(installation.path()) + "/clientslibs"),
+             qPrintable(path));
+    if (program == ORVANEPATHS_EXE)
+        QCOMPARE(record.value("LD_LIBRARY_PATH").toString(),
+                 QString("D:\\Müller\\odbc:E:\\客户端"));
 }
 
 void TestWine::windowStartsInstaller()
