@@ -211,23 +211,28 @@ void Pass::replace(const QString &name)
         createDirectories(directory);
     removeLeftovers(directory);
 
-    // Removed again by its destructor unless it was renamed into place, so no
-    // staged file is left behind whatever fails.
-    QTemporaryFile staged(directory + QLatin1Char('/') + QLatin1Char('.') +
-                          targetPath.mid(slash + 1) + QLatin1String(stagedInfix) +
-                          QLatin1String("XXXXXX"));
     QString reason;
-    if (!stage(source, staged, &reason)) {
-        postpone(cannotCopyMessage(sourcePath, reason));
-        return;
+    QString stagedPath;
+    {
+        // Removed again by its destructor when staging fails, so no staged
+        // file is left behind.
+        QTemporaryFile staged(directory + QLatin1Char('/') + QLatin1Char('.') +
+                              targetPath.mid(slash + 1) + QLatin1String(stagedInfix) +
+                              QLatin1String("XXXXXX"));
+        if (!stage(source, staged, &reason)) {
+            postpone(cannotCopyMessage(sourcePath, reason));
+            return;
+        }
+        // The temporary file object keeps its file open until it goes, and
+        // Windows renames no file that is open: it goes now, the file stays.
+        staged.setAutoRemove(false);
+        stagedPath = staged.fileName();
     }
-    if (!replaceWithRetries(staged.fileName(), targetPath, m_waitMs, &reason)) {
+    if (!replaceWithRetries(stagedPath, targetPath, m_waitMs, &reason)) {
+        QFile::remove(stagedPath);
         postpone(cannotRemoveMessage(targetPath, reason));
         return;
     }
-    // Under its new name the file is the installed one: the temporary file
-    // object would otherwise remove it when it goes.
-    staged.setAutoRemove(false);
     addSynced(directory);
 }
 

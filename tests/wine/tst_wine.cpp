@@ -9,6 +9,8 @@
 
 #include <QtTest>
 
+#include <unistd.h>
+
 namespace {
 
 const QString russianLocale = QStringLiteral("ru_RU.UTF-8");
@@ -36,6 +38,25 @@ QString nativeWindowsPath(const QString &path)
     return QDir::toNativeSeparators(windowsPath(path)).replace(QLatin1Char('/'), QLatin1Char('\\'));
 }
 
+// A text in code page 1251, the ANSI code page of a Russian Windows, as
+// Orvane.exe writes its log and its error file there.
+QByteArray cp1251(const QString &text)
+{
+    QByteArray bytes;
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        if (u < 0x80)
+            bytes += char(u);
+        else if (u >= 0x0410 && u <= 0x044F) // А..я
+            bytes += char(u - 0x0410 + 0xC0);
+        else if (u == 0x0401 || u == 0x0451) // Ё, ё
+            bytes += char(u == 0x0401 ? 0xA8 : 0xB8);
+        else
+            bytes += '?';
+    }
+    return bytes;
+}
+
 } // namespace
 
 class TestWine : public QObject
@@ -51,9 +72,11 @@ private slots:
     void workpath_data();
     void workpath();
     void cannotCreateWorkDir();
+    void cannotEnterWorkDir();
     void updateRestarts_data();
     void updateRestarts();
     void replacesRunningProgram();
+    void unreadableNewVersionLeavesTarget();
     void missingSourcesOpenErrorFile();
     void unicodeEnvironment_data();
     void unicodeEnvironment();
@@ -171,7 +194,7 @@ void TestWine::handOverArguments()
     Installation installation = install();
     QVERIFY(installation.isValid());
     QProcessEnvironment environment = m_environment;
-    environment.insert(QStringLiteral("WINESTANDIN_LINGER_MS"), QStringLiteral("3000"));
+    environment.insert(QStringLiteral("STANDIN_LINGER_MS"), QStringLiteral("3000"));
 
     const Installation::Result result = run(installation, arguments, environment);
     QVERIFY(result.finished);
@@ -224,6 +247,7 @@ void TestWine::cannotCreateWorkDir()
 {
     Installation installation = install();
     QVERIFY(installation.isValid());
+    // A file stands where the directory would have to be created.
     QVERIFY(installation.writeFile("blocker", "a file"));
     QVERIFY(installation.writeFile("workpath", ".\\blocker"));
 
@@ -232,20 +256,54 @@ void TestWine::cannotCreateWorkDir()
     const QString expected = "Error. Can't create work directory " +
                              windowsPath(installation.path()) + "/blocker/workdir";
     QVERIFY2(result.output.contains(expected.toUtf8()), result.output.constData());
-    QVERIFY(!QFile::exists(installation.workDir() + "/Hultrex-received.json"));
+}
+
+// Run as an unprivileged user, in a Wine prefix of that user's own: the
+// working directory exists, so creating it succeeds, but it cannot be
+// entered.
+void TestWine::cannotEnterWorkDir()
+{
+    SKIP_UNLESS_CAN_DROP_PRIVILEGES();
+    Installation installation = install();
+    QVERIFY(installation.isValid());
+    QVERIFY(QDir().mkpath(installation.workDir()));
+    QVERIFY(QFile::setPermissions(installation.workDir(), QFileDevice::ReadOwner));
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    QVERIFY(::chown(QFile::encodeName(home.path()).constData(), unprivilegedId, unprivilegedId) ==
+            0);
+    QProcessEnvironment environment = m_environment;
+    environment.insert("HOME", home.path());
+    environment.insert("WINEPREFIX", home.path() + "/prefix");
+
+    const Installation::Result result = installation.run(
+        {"a"}, environment, QString(), unprivilegedWrapper() + QStringList{m_wine});
+    QVERIFY2(result.exitCode == 1, result.output.constData());
+    const QString expected =
+        "Error. Directory can not be set like current " + windowsPath(installation.workDir());
+    QVERIFY2(result.output.contains(expected.toUtf8()), result.output.constData());
+    // That user's Wine ends with the test.
+    QProcess::execute("setpriv", unprivilegedWrapper().mid(1) +
+                                     QStringList{"env", "WINEPREFIX=" + home.path() + "/prefix",
+                                                 m_wineserver, "-k"});
 }
 
 void TestWine::updateRestarts_data()
 {
+    QTest::addColumn<QString>("name");          // of the library, in the installation
     QTest::addColumn<bool>("relativeWorkpath"); // "upd", started from the directory "start"
     QTest::addColumn<bool>("held");             // held open past the removal attempts
     QTest::addColumn<bool>("readOnly");         // the installed file has the read-only attribute
 
-    QTest::newRow("replaced at once") << false << false << false;
-    QTest::newRow("read-only file replaced at once") << false << false << true;
-    QTest::newRow("relative workpath") << true << false << false;
-    QTest::newRow("held, copied once released") << false << true << false;
-    QTest::newRow("held, relative workpath") << true << true << false;
+    const QString plugin = "plugins/lib.dll";
+    QTest::newRow("replaced at once") << plugin << false << false << false;
+    QTest::newRow("read-only file replaced at once") << plugin << false << false << true;
+    QTest::newRow("relative workpath") << plugin << true << false << false;
+    QTest::newRow("held, copied once released") << plugin << false << true << false;
+    QTest::newRow("held, relative workpath") << plugin << true << true << false;
+    // Characters that mean something to the interpreter stay plain text.
+    QTest::newRow("held, interpreter's characters in the path")
+        << "Обновление & (x) ^!/lib 1.dll" << false << true << false;
 }
 
 // The update of one library, then the restart: the restarted program starts
@@ -253,6 +311,7 @@ void TestWine::updateRestarts_data()
 // first start, with clientslibs in PATH once.
 void TestWine::updateRestarts()
 {
+    QFETCH(QString, name);
     QFETCH(bool, relativeWorkpath);
     QFETCH(bool, held);
     QFETCH(bool, readOnly);
@@ -266,9 +325,9 @@ void TestWine::updateRestarts()
         workDir = startDir + "/upd/workdir";
         QVERIFY(QDir().mkpath(startDir));
     }
-    const QString lib = installation.path() + "/plugins/lib.dll";
+    const QString lib = installation.path() + '/' + name;
     QVERIFY(writeFile(lib, "old lib"));
-    QVERIFY(writeFile(workDir + "/plugins/lib.dll_", "new lib"));
+    QVERIFY(writeFile(workDir + '/' + name + '_', "new lib"));
     if (readOnly)
         QVERIFY(QFile::setPermissions(lib, QFileDevice::ReadOwner | QFileDevice::ReadOther));
 
@@ -280,12 +339,12 @@ void TestWine::updateRestarts()
         QVERIFY(waitForFile(lib + ".held", 30000));
     }
 
-    const Installation::Result result = run(installation, {"-r", "plugins/lib.dll"}, startDir);
+    const Installation::Result result = run(installation, {"-r", name}, startDir);
     QCOMPARE(result.exitCode, 0);
     if (held) {
         // The file goes to the hidden interpreter, which copies it once the
         // holder has let go, after the program has ended.
-        QVERIFY2(result.output.contains("plugins/lib.dll"), result.output.constData());
+        QVERIFY2(result.output.contains(cp1251(name)), result.output.constData());
         QCOMPARE(readFile(lib), QByteArray("old lib"));
         QVERIFY(writeFile(lib + ".release", ""));
         QVERIFY(holder.waitForFinished(30000));
@@ -301,9 +360,8 @@ void TestWine::updateRestarts()
     QCOMPARE(record.value("PATH").toString().count("clientslibs"), 1);
     QVERIFY(!QFile::exists(workDir + "/Orvane.err"));
     // Nothing staged is left beside the library.
-    QCOMPARE(QDir(installation.path() + "/plugins")
-                 .entryList(QDir::Files | QDir::Hidden)
-                 .filter(QRegularExpression("^(?!lib\\.dll)")),
+    QCOMPARE(QFileInfo(lib).dir().entryList({".*.orvane-new-*", ".Orvane-deferred-*"},
+                                            QDir::Files | QDir::Hidden),
              QStringList());
 }
 
@@ -323,10 +381,30 @@ void TestWine::replacesRunningProgram()
     QVERIFY(!result.output.contains("Success!"));
     // After the hidden interpreter's wait the new version has replaced the
     // program that was running, and it is the one started again.
-    const QJsonObject record = waitForRecord(installation.workDir(), "Orvane", 60000);
+    // It starts where the first Orvane was started: the installation.
+    const QJsonObject record = waitForRecord(installation.path(), "Orvane", 60000);
     QVERIFY2(!record.isEmpty(), installation.outputSoFar().constData());
     QCOMPARE(readFile(installation.programPath()), readFile(STANDIN_EXE));
     QVERIFY(!QFile::exists(installation.workDir() + "/Orvane.err"));
+}
+
+// A new version that cannot be read (a directory) is neither staged by the
+// program nor copied by the interpreter: the installed file stays as it was
+// and nothing temporary is left beside it.
+void TestWine::unreadableNewVersionLeavesTarget()
+{
+    Installation installation = install();
+    QVERIFY(installation.isValid());
+    QVERIFY(installation.writeFile("lib.dll", "old lib"));
+    QVERIFY(QDir().mkpath(installation.workDir() + "/lib.dll_"));
+
+    const Installation::Result result = run(installation, {"-r", "lib.dll"});
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY(waitForWine(60000));
+    QCOMPARE(readFile(installation.path() + "/lib.dll"), QByteArray("old lib"));
+    QCOMPARE(QDir(installation.path())
+                 .entryList({".*.orvane-new-*", ".Orvane-deferred-*"}, QDir::Files | QDir::Hidden),
+             QStringList());
 }
 
 void TestWine::missingSourcesOpenErrorFile()
@@ -340,12 +418,7 @@ void TestWine::missingSourcesOpenErrorFile()
     const QString workDir = windowsPath(installation.workDir());
     const QString expected =
         "Файл " + workDir + "/a.dll_ не существует.\r\nФайл " + workDir + "/b.dll_ не существует.";
-    const QByteArray content = readFile(installation.workDir() + "/Orvane.err");
-    QByteArray cp1251;
-    for (const QChar c : expected)
-        cp1251 +=
-            c.unicode() < 0x80 ? char(c.unicode()) : char(c.unicode() - 0x0410 + 0xC0); // А..я
-    QCOMPARE(content, cp1251);
+    QCOMPARE(readFile(installation.workDir() + "/Orvane.err"), cp1251(expected));
     // Notepad shows the file under its name.
     QByteArray window;
     for (int attempt = 0; attempt < 200 && window.isEmpty(); ++attempt) {
@@ -396,7 +469,7 @@ void TestWine::windowStartsInstaller()
     QVERIFY(installation.writeFile("workdir/libpath", "\npath = D:\\odbc\\lib\nshow = 1\n"));
     QProcess paths;
     QProcessEnvironment environment = m_environment;
-    environment.insert("WINELD_LIBRARY_PATH", "C:\\inherited");
+    environment.insert("LD_LIBRARY_PATH", "C:\\inherited");
     paths.setProcessEnvironment(environment);
     paths.setWorkingDirectory(installation.path());
     paths.setProcessChannelMode(QProcess::MergedChannels);
