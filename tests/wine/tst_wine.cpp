@@ -67,6 +67,8 @@ private slots:
     void initTestCase();
     void cleanup();
 
+    void executablesCarryResources_data();
+    void executablesCarryResources();
     void handOverArguments_data();
     void handOverArguments();
     void workpath_data();
@@ -175,6 +177,32 @@ bool TestWine::waitForWine(int timeoutMs) const
     wait.kill();
     wait.waitForFinished();
     return false;
+}
+
+void TestWine::executablesCarryResources_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::newRow("Orvane.exe") << ORVANE_EXE;
+    QTest::newRow("OrvanePaths.exe") << ORVANEPATHS_EXE;
+}
+
+// The programs of the build carry the application icon, the version record
+// and the manifest that asks for no elevation.
+void TestWine::executablesCarryResources()
+{
+    QFETCH(QString, program);
+    const QByteArray executable = readFile(program);
+    const auto utf16 = [](const QString &text) {
+        return QByteArray(reinterpret_cast<const char *>(text.utf16()), text.size() * 2);
+    };
+    QVERIFY(executable.contains("level=\"asInvoker\" uiAccess=\"false\""));
+    for (const char *text : {"FileVersion", "1.3.0.0", "ProductVersion", "1,3"})
+        QVERIFY2(executable.contains(utf16(QString::fromLatin1(text))), text);
+    // The icon's picture, as the .ico file holds it after its directory.
+    const QByteArray icon = readFile(ORVANE_ICON);
+    QVERIFY(icon.size() > 22);
+    const quint32 offset = qFromLittleEndian<quint32>(icon.constData() + 18);
+    QVERIFY(executable.contains(icon.mid(int(offset))));
 }
 
 void TestWine::handOverArguments_data()
@@ -356,6 +384,8 @@ void TestWine::updateRestarts()
     QVERIFY2(!record.isEmpty(), installation.outputSoFar().constData());
     QCOMPARE(recordedArguments(record), QStringList());
     QCOMPARE(readFile(lib), QByteArray("new lib"));
+    // The new version keeps its own attributes: it is not read-only.
+    QVERIFY(QFileInfo(lib).isWritable());
     QCOMPARE(record.value("cwd").toString().toLower(), nativeWindowsPath(workDir).toLower());
     QCOMPARE(record.value("PATH").toString().count("clientslibs"), 1);
     QVERIFY(!QFile::exists(workDir + "/Orvane.err"));
