@@ -268,18 +268,17 @@ void TestReplacement::permissions()
                  QString::number(expectedMode, 8));
 }
 
-// A file mounted over the target is busy (EBUSY) until it is unmounted: the
-// structural stand-in for a file in use.
-static QString cannotMount()
+// Lays out a.dll with its new version and mounts a file over a.dll, which is
+// then busy (EBUSY) until it is unmounted: the structural stand-in for a file
+// in use. Returns the target, or an empty text when that cannot be done here.
+static QString busyTarget(const QString &app, const QString &work)
 {
-    if (geteuid() != 0)
-        return "mounting over a file needs root";
-    return QString();
-}
-
-static bool bindMount(const QString &path)
-{
-    return QProcess::execute("mount", {"--bind", path, path}) == 0;
+    const QString target = app + "/a.dll";
+    if (geteuid() != 0 || !writeTree(app, {{"a.dll", "old"}}) ||
+        !writeTree(work, {{"a.dll_", "new"}}) ||
+        QProcess::execute("mount", {"--bind", target, target}) != 0)
+        return QString();
+    return target;
 }
 
 static void unmount(const QString &path)
@@ -299,13 +298,9 @@ void TestReplacement::busyTargetIsRetried_data()
 void TestReplacement::busyTargetIsRetried()
 {
     QFETCH(bool, leavesFile);
-    const QString why = cannotMount();
-    if (!why.isEmpty())
-        QSKIP(qPrintable(why));
-    QVERIFY(writeTree(m_app, {{"a.dll", "old"}}));
-    QVERIFY(writeTree(m_work, {{"a.dll_", "new"}}));
-    const QString target = m_app + "/a.dll";
-    QVERIFY(bindMount(target));
+    const QString target = busyTarget(m_app, m_work);
+    if (target.isEmpty())
+        QSKIP("mounting over a file needs root");
     const int waitMs = 200;
     QTimer::singleShot(waitMs + waitMs / 2, this, [target, leavesFile] {
         unmount(target);
@@ -322,13 +317,9 @@ void TestReplacement::busyTargetIsRetried()
 
 void TestReplacement::busyTargetGivesUpAfterFiveAttempts()
 {
-    const QString why = cannotMount();
-    if (!why.isEmpty())
-        QSKIP(qPrintable(why));
-    QVERIFY(writeTree(m_app, {{"a.dll", "old"}}));
-    QVERIFY(writeTree(m_work, {{"a.dll_", "new"}}));
-    const QString target = m_app + "/a.dll";
-    QVERIFY(bindMount(target));
+    const QString target = busyTarget(m_app, m_work);
+    if (target.isEmpty())
+        QSKIP("mounting over a file needs root");
     const int waitMs = 100;
     QElapsedTimer timer;
     timer.start();
