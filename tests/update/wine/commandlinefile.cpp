@@ -44,6 +44,6 @@ int main(int argc, char *argv[])
     if (!writeUtf16(QString::fromLocal8Bit(argv[1]), commandLine) ||
         !writeUtf16(QString::fromLocal8Bit(argv[2]), Platform::environmentBlock(variables)))
         return 1;
-    std::printf("%d\n", commandLine.size());
+    std::printf("%d\n", static_cast<int>(commandLine.size()));
     return 0;
 }
