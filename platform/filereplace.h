@@ -24,10 +24,9 @@ enum class Replacement {
 // file is as it was.
 Replacement replaceFileWin(const wchar_t *from, const wchar_t *to, unsigned long *error);
 
-// Writes what the system holds of the file behind this C runtime descriptor
-// through to the disk (FlushFileBuffers). On failure *error holds the
-// system's error code.
-bool flushDescriptorWin(int descriptor, unsigned long *error);
+// Writes what the system holds of the closed file at path through to the
+// disk (FlushFileBuffers). On failure *error holds the system's error code.
+bool flushFileWin(const wchar_t *path, unsigned long *error);
 #endif
 
 } // namespace Platform

@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <io.h>
-
 namespace Platform {
 
 namespace {
@@ -62,18 +60,21 @@ Replacement replaceFileWin(const wchar_t *from, const wchar_t *to, unsigned long
     return outcome;
 }
 
-bool flushDescriptorWin(int descriptor, unsigned long *error)
+bool flushFileWin(const wchar_t *path, unsigned long *error)
 {
-    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(descriptor));
+    // FlushFileBuffers needs a handle with write access.
+    const HANDLE handle =
+        CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        *error = ERROR_INVALID_HANDLE;
-        return false;
-    }
-    if (!FlushFileBuffers(handle)) {
         *error = GetLastError();
         return false;
     }
-    return true;
+    const bool flushed = FlushFileBuffers(handle) != 0;
+    if (!flushed)
+        *error = GetLastError();
+    CloseHandle(handle);
+    return flushed;
 }
 
 } // namespace Platform

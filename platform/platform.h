@@ -83,9 +83,23 @@ bool startHiddenCommandLine(const QString &commandLine, const QProcessEnvironmen
 // left as it was.
 Replacement replaceFile(const QString &from, const QString &to, QString *reason);
 
-// Writes the content of the open file with this descriptor (QFile::handle())
-// through to the disk. On failure *reason gets the system's text.
-bool flushToDisk(int descriptor, QString *reason);
+// How a copy inside the kernel went.
+enum class KernelCopy { Done, Unsupported, Failed };
+
+// Copies the whole content of the open file fromDescriptor, from its start,
+// into the open, empty file toDescriptor without passing it through this
+// process, where the system can (Linux: copy_file_range). Unsupported when
+// it cannot and nothing was copied; Failed with the system's text in
+// *reason when the copy failed (a full disk, say).
+KernelCopy copyContent(int fromDescriptor, int toDescriptor, QString *reason);
+
+// Writes the content of these files, written and closed, through to the
+// disk, so that none can take another file's name before it is there. Where
+// the system can, one flush of each file system serves all its files (Linux:
+// syncfs, one journal commit rather than one per file); elsewhere each file
+// is flushed (Windows: FlushFileBuffers). On failure *reason gets the
+// system's text.
+bool flushFiles(const QStringList &paths, QString *reason);
 
 // Makes the names that directory gained survive a power cut; a no-op where
 // the file system does that with the rename itself. On failure *reason gets

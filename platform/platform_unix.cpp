@@ -3,22 +3,17 @@
 
 #include <QByteArrayList>
 #include <QFile>
+#include <QSet>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <vector>
-
-#include <QFile>
-
-#include <cerrno>
-#include <cstring>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace Platform {
 
@@ -183,14 +178,60 @@ Replacement replaceFile(const QString &from, const QString &to, QString *reason)
     return mayGoAway(error) ? Replacement::Busy : Replacement::Refused;
 }
 
-bool flushToDisk(int descriptor, QString *reason)
+KernelCopy copyContent(int fromDescriptor, int toDescriptor, QString *reason)
 {
-    // fsync rather than fdatasync: the permissions given to the new version
-    // must survive too, or a program could come back not runnable.
-    if (::fsync(descriptor) == 0)
-        return true;
-    *reason = errorText(errno);
-    return false;
+    bool copied = false;
+    for (;;) {
+        const ssize_t done =
+            ::copy_file_range(fromDescriptor, nullptr, toDescriptor, nullptr, 1 << 30, 0);
+        if (done > 0) {
+            copied = true;
+            continue;
+        }
+        if (done == 0) {
+            // The disk starts writing the file while the next one is copied,
+            // so the flush before the renames has less left to wait for.
+            ::sync_file_range(toDescriptor, 0, 0, SYNC_FILE_RANGE_WRITE);
+            return KernelCopy::Done;
+        }
+        if (errno == EINTR)
+            continue;
+        // Older kernels and some file systems cannot; then nothing was copied.
+        if (!copied && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
+                        errno == EOPNOTSUPP || errno == EBADF))
+            return KernelCopy::Unsupported;
+        *reason = errorText(errno);
+        return KernelCopy::Failed;
+    }
+}
+
+bool flushFiles(const QStringList &paths, QString *reason)
+{
+    // syncfs writes out the data and the metadata (the permissions given to
+    // a new version included) of every file on the file system in one go:
+    // once per file system, however many files were staged on it.
+    QSet<dev_t> flushed;
+    for (const QString &path : paths) {
+        const QByteArray name = QFile::encodeName(path);
+        struct stat status = {};
+        if (::stat(name.constData(), &status) != 0) {
+            *reason = errorText(errno);
+            return false;
+        }
+        if (flushed.contains(status.st_dev))
+            continue;
+        const int descriptor = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+        const bool done = descriptor >= 0 && ::syncfs(descriptor) == 0;
+        const int error = errno;
+        if (descriptor >= 0)
+            ::close(descriptor);
+        if (!done) {
+            *reason = errorText(error);
+            return false;
+        }
+        flushed.insert(status.st_dev);
+    }
+    return true;
 }
 
 bool syncDirectory(const QString &path, QString *reason)

@@ -108,13 +108,22 @@ Replacement replaceFile(const QString &from, const QString &to, QString *reason)
     return outcome;
 }
 
-bool flushToDisk(int descriptor, QString *reason)
+KernelCopy copyContent(int, int, QString *)
 {
-    unsigned long error = 0;
-    if (flushDescriptorWin(descriptor, &error))
-        return true;
-    *reason = errorText(error);
-    return false;
+    return KernelCopy::Unsupported;
+}
+
+bool flushFiles(const QStringList &paths, QString *reason)
+{
+    for (const QString &path : paths) {
+        unsigned long error = 0;
+        if (!flushFileWin(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16()),
+                          &error)) {
+            *reason = errorText(error);
+            return false;
+        }
+    }
+    return true;
 }
 
 bool syncDirectory(const QString &, QString *)

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
+#include <QScopeGuard>
 #include <QSet>
 #include <QTemporaryFile>
 #include <QTimer>
@@ -94,9 +95,26 @@ bool writeAll(QFileDevice &file, const QByteArray &data, qint64 size, QString *r
     return true;
 }
 
-// Copies source into staged, a new file beside the target, and writes it
-// through to the disk, so that the target's name is given up only to a
-// complete new version that survives a power cut.
+// Copies what is left of source into destination through this process.
+bool copyThrough(QFile &source, QFileDevice &destination, QString *reason)
+{
+    QByteArray block(1024 * 1024, Qt::Uninitialized);
+    for (;;) {
+        const qint64 read = source.read(block.data(), block.size());
+        if (read < 0) {
+            *reason = source.errorString();
+            return false;
+        }
+        if (read == 0)
+            return true;
+        if (!writeAll(destination, block, read, reason))
+            return false;
+    }
+}
+
+// Copies source into staged, a new file beside the target, with the new
+// version's permissions. The pass flushes it to the disk before it takes the
+// target's name.
 bool stage(QFile &source, QTemporaryFile &staged, QString *reason)
 {
     if (!source.open(QIODevice::ReadOnly)) {
@@ -107,17 +125,15 @@ bool stage(QFile &source, QTemporaryFile &staged, QString *reason)
         *reason = staged.errorString();
         return false;
     }
-    QByteArray block(64 * 1024, Qt::Uninitialized);
-    for (;;) {
-        const qint64 read = source.read(block.data(), block.size());
-        if (read < 0) {
-            *reason = source.errorString();
+    switch (Platform::copyContent(source.handle(), staged.handle(), reason)) {
+    case Platform::KernelCopy::Done:
+        break;
+    case Platform::KernelCopy::Failed:
+        return false;
+    case Platform::KernelCopy::Unsupported:
+        if (!copyThrough(source, staged, reason))
             return false;
-        }
-        if (read == 0)
-            break;
-        if (!writeAll(staged, block, read, reason))
-            return false;
+        break;
     }
     // Small writes stay in the buffer: only flush() shows a full disk.
     if (!staged.flush()) {
@@ -128,9 +144,6 @@ bool stage(QFile &source, QTemporaryFile &staged, QString *reason)
     // any case read, write and run it. Whether that works does not matter.
     staged.setPermissions(source.permissions() | QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                           QFileDevice::ExeOwner);
-    // Once, for the whole file, with its permissions.
-    if (!Platform::flushToDisk(staged.handle(), reason))
-        return false;
     staged.close();
     return true;
 }
@@ -155,6 +168,20 @@ bool replaceWithRetries(const QString &stagedPath, const QString &targetPath, in
     }
 }
 
+// One name of the pass: what it stands for and how it ended.
+struct Entry
+{
+    QString targetPath;
+    QString sourcePath;
+    QString directory;    // the target's, where only "/" separates directories
+    QString stagedPath;   // the new version beside the target, until it has the target's name
+    QString message;      // the failure, if any
+    bool pending = false; // the failure leaves the file to the deferred copy
+};
+
+// The pass works in three steps, so that the disk is flushed once for all
+// files rather than once per file: every new version is staged beside its
+// target, all of them are flushed, then each takes its target's name.
 class Pass
 {
 public:
@@ -165,9 +192,12 @@ public:
     {
     }
 
-    void replace(const QString &name);
+    void stage(const QString &name);
+    void flushStaged();
+    void replaceStaged();
     void syncFolders();
-    PassResult result;
+    // The messages and the pending copies, in the order of the names.
+    PassResult result() const;
 
 private:
     void createDirectories(const QString &directory);
@@ -178,62 +208,107 @@ private:
     QString m_workDir;
     int m_waitMs;
     QSet<QString> m_cleaned;
+    QList<Entry> m_entries;
+    QStringList m_syncedFolders;
 };
 
-void Pass::replace(const QString &name)
+void Pass::stage(const QString &name)
 {
-    const QString targetPath = m_appDir + QLatin1Char('/') + name;
+    Entry entry;
+    entry.targetPath = m_appDir + QLatin1Char('/') + name;
     QFile source(m_workDir + QLatin1Char('/') + name + QLatin1Char('_'));
-    const QString sourcePath = source.fileName();
+    entry.sourcePath = source.fileName();
+    const auto end = qScopeGuard([this, &entry] { m_entries.append(entry); });
 
     if (!source.exists()) {
-        result.errors.append(missingSourceMessage(sourcePath));
+        entry.message = missingSourceMessage(entry.sourcePath);
         return;
     }
     // No file can take a directory's name, now or later: reported at once,
     // and nothing is left for the deferred copy, which would put the file
     // inside the directory and restart the program as if it were updated.
-    const QFileInfo targetInfo(targetPath);
+    const QFileInfo targetInfo(entry.targetPath);
     if (targetInfo.isDir() && !targetInfo.isSymLink()) {
-        result.errors.append(cannotRemoveMessage(targetPath, Platform::isDirectoryText()));
+        entry.message = cannotRemoveMessage(entry.targetPath, Platform::isDirectoryText());
         return;
     }
-    const auto postpone = [&](const QString &message) {
-        result.errors.append(message);
-        result.pending.append(qMakePair(targetPath, sourcePath));
-    };
 
     // Only "/" separates directories in a name. When a directory cannot be
     // created, staging fails and reports it.
-    const int slash = targetPath.lastIndexOf(QLatin1Char('/'));
-    const QString directory = targetPath.left(slash);
+    const int slash = entry.targetPath.lastIndexOf(QLatin1Char('/'));
+    const QString directory = entry.targetPath.left(slash);
+    entry.directory = directory;
     if (!QDir(directory).exists())
         createDirectories(directory);
     removeLeftovers(directory);
 
+    // Removed again by its destructor when staging fails, so no staged file
+    // is left behind.
+    QTemporaryFile staged(directory + QLatin1Char('/') + QLatin1Char('.') +
+                          entry.targetPath.mid(slash + 1) + QLatin1String(stagedInfix) +
+                          QLatin1String("XXXXXX"));
     QString reason;
-    QString stagedPath;
-    {
-        // Removed again by its destructor when staging fails, so no staged
-        // file is left behind.
-        QTemporaryFile staged(directory + QLatin1Char('/') + QLatin1Char('.') +
-                              targetPath.mid(slash + 1) + QLatin1String(stagedInfix) +
-                              QLatin1String("XXXXXX"));
-        if (!stage(source, staged, &reason)) {
-            postpone(cannotCopyMessage(sourcePath, reason));
-            return;
-        }
-        // The temporary file object keeps its file open until it goes, and
-        // Windows renames no file that is open: it goes now, the file stays.
-        staged.setAutoRemove(false);
-        stagedPath = staged.fileName();
-    }
-    if (!replaceWithRetries(stagedPath, targetPath, m_waitMs, &reason)) {
-        QFile::remove(stagedPath);
-        postpone(cannotRemoveMessage(targetPath, reason));
+    if (!::Update::stage(source, staged, &reason)) {
+        entry.message = cannotCopyMessage(entry.sourcePath, reason);
+        entry.pending = true;
         return;
     }
-    addSynced(directory);
+    // The temporary file object keeps its file open until it goes, and
+    // Windows renames no file that is open: it goes now, the file stays.
+    staged.setAutoRemove(false);
+    entry.stagedPath = staged.fileName();
+}
+
+void Pass::flushStaged()
+{
+    QStringList paths;
+    for (const Entry &entry : qAsConst(m_entries)) {
+        if (!entry.stagedPath.isEmpty())
+            paths.append(entry.stagedPath);
+    }
+    QString reason;
+    if (paths.isEmpty() || Platform::flushFiles(paths, &reason))
+        return;
+    // A new version that may not be on the disk takes no installed file's
+    // place: after a power cut the name could hold an empty file.
+    for (Entry &entry : m_entries) {
+        if (entry.stagedPath.isEmpty())
+            continue;
+        QFile::remove(entry.stagedPath);
+        entry.stagedPath.clear();
+        entry.message = cannotCopyMessage(entry.sourcePath, reason);
+        entry.pending = true;
+    }
+}
+
+void Pass::replaceStaged()
+{
+    for (Entry &entry : m_entries) {
+        if (entry.stagedPath.isEmpty())
+            continue;
+        QString reason;
+        if (replaceWithRetries(entry.stagedPath, entry.targetPath, m_waitMs, &reason)) {
+            addSynced(entry.directory);
+        } else {
+            QFile::remove(entry.stagedPath);
+            entry.message = cannotRemoveMessage(entry.targetPath, reason);
+            entry.pending = true;
+        }
+        entry.stagedPath.clear();
+    }
+}
+
+PassResult Pass::result() const
+{
+    PassResult result;
+    for (const Entry &entry : m_entries) {
+        if (!entry.message.isEmpty())
+            result.errors.append(entry.message);
+        if (entry.pending)
+            result.pending.append(qMakePair(entry.targetPath, entry.sourcePath));
+    }
+    result.syncedFolders = m_syncedFolders;
+    return result;
 }
 
 void Pass::createDirectories(const QString &directory)
@@ -265,13 +340,13 @@ void Pass::removeLeftovers(const QString &directory)
 
 void Pass::addSynced(const QString &directory)
 {
-    if (!directory.isEmpty() && !result.syncedFolders.contains(directory))
-        result.syncedFolders.append(directory);
+    if (!directory.isEmpty() && !m_syncedFolders.contains(directory))
+        m_syncedFolders.append(directory);
 }
 
 void Pass::syncFolders()
 {
-    for (const QString &directory : qAsConst(result.syncedFolders)) {
+    for (const QString &directory : qAsConst(m_syncedFolders)) {
         QString reason;
         if (!Platform::syncDirectory(directory, &reason))
             qDebug() << QString(QStringLiteral("Error. Can't flush directory ") + directory +
@@ -301,16 +376,18 @@ PassResult replaceFiles(const QStringList &names, const QString &appDir, const Q
 {
     Pass pass(appDir, workDir, waitMs);
     if (names.isEmpty())
-        return pass.result;
+        return pass.result();
 
     const QString lockPath = workDir + QLatin1Char('/') + QLatin1String(lockFileName);
     QLockFile lock(lockPath);
     switch (takeLock(lock, lockPath, lockWait)) {
     case Lock::Held:
         break;
-    case Lock::TakenByOther:
-        pass.result.errors.append(otherUpdateMessage(workDir));
-        return pass.result;
+    case Lock::TakenByOther: {
+        PassResult result;
+        result.errors.append(otherUpdateMessage(workDir));
+        return result;
+    }
     case Lock::Unavailable:
         // A working directory that takes no lock file takes no error file
         // either; the update itself may still work, so it goes on.
@@ -319,11 +396,13 @@ PassResult replaceFiles(const QStringList &names, const QString &appDir, const Q
     }
 
     for (const QString &name : names)
-        pass.replace(name);
+        pass.stage(name);
+    pass.flushStaged();
+    pass.replaceStaged();
     // Before the program reports success or restarts: after a power cut the
     // names must hold the new versions.
     pass.syncFolders();
-    return pass.result;
+    return pass.result();
 }
 
 } // namespace Update

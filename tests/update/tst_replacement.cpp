@@ -273,7 +273,7 @@ void TestReplacement::permissions()
 // in use. Returns the target, or an empty text when that cannot be done here.
 static QString busyTarget(const QString &app, const QString &work)
 {
-    const QString target = app + "/a.dll";
+    QString target = app + "/a.dll";
     if (geteuid() != 0 || !writeTree(app, {{"a.dll", "old"}}) ||
         !writeTree(work, {{"a.dll_", "new"}}) ||
         QProcess::execute("mount", {"--bind", target, target}) != 0)
