@@ -3,6 +3,8 @@
 #include "platform/hiddenprocess.h"
 #include "platform/platform.h"
 
+#include <QCoreApplication>
+
 namespace Update {
 
 namespace {
@@ -10,11 +12,12 @@ namespace {
 // The temporary name of the n-th copy: beside its target, so that the final
 // rename stays within one directory (one file system), and named so that it
 // is seen at once for what it is.
-QString temporaryPath(const QString &target, int n)
+QString temporaryPath(const QString &target, qint64 chain, int n)
 {
     const int separator =
         qMax(target.lastIndexOf(QLatin1Char('/')), target.lastIndexOf(QLatin1Char('\\')));
-    return target.left(separator + 1) + QStringLiteral(".Orvane-deferred-") + QString::number(n);
+    return target.left(separator + 1) + QStringLiteral(".Orvane-deferred-") +
+           QString::number(chain) + QLatin1Char('-') + QString::number(n);
 }
 
 QString reference(const char *name, int n)
@@ -52,14 +55,15 @@ QString deferredCopyCommandLine(int copyCount)
 }
 
 VariableList deferredCopyVariables(const CopyList &copies, const QString &restartProgram,
-                                   const QString &startDirectory)
+                                   const QString &startDirectory, qint64 chain)
 {
     VariableList variables;
     int n = 0;
     for (const auto &copy : copies) {
         const QString number = QString::number(++n);
         variables.append({QStringLiteral("ORVANE_S") + number, copy.second});
-        variables.append({QStringLiteral("ORVANE_N") + number, temporaryPath(copy.first, n)});
+        variables.append(
+            {QStringLiteral("ORVANE_N") + number, temporaryPath(copy.first, chain, n)});
         variables.append({QStringLiteral("ORVANE_T") + number, copy.first});
     }
     variables.append({QStringLiteral("ORVANE_D"), startDirectory});
@@ -110,7 +114,8 @@ bool startDeferredCopy(const CopyList &copies, const QString &restartProgram,
 #ifdef Q_OS_WIN
     // The interpreter gets the children's environment with the paths added.
     QProcessEnvironment interpreterEnvironment = environment;
-    for (const auto &variable : deferredCopyVariables(copies, restartProgram, startDirectory))
+    for (const auto &variable : deferredCopyVariables(copies, restartProgram, startDirectory,
+                                                      QCoreApplication::applicationPid()))
         interpreterEnvironment.insert(variable.first, variable.second);
     return Platform::startHiddenCommandLine(deferredCopyCommandLine(copies.size()),
                                             interpreterEnvironment);

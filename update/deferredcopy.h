@@ -37,9 +37,11 @@ QString deferredCopyCommandLine(int copyCount);
 // The variables that deferredCopyCommandLine() refers to, holding the paths
 // exactly as given: ORVANE_S<n>, ORVANE_N<n> and ORVANE_T<n> (source,
 // temporary name beside the target, target) per copy, counting from 1, then
-// ORVANE_D (start directory) and ORVANE_R (program to restart).
+// ORVANE_D (start directory) and ORVANE_R (program to restart). The
+// temporary names carry chain, a number of this chain's own (the process
+// id), so that two chains in one directory never share one.
 VariableList deferredCopyVariables(const CopyList &copies, const QString &restartProgram,
-                                   const QString &startDirectory);
+                                   const QString &startDirectory, qint64 chain);
 
 // The same for /bin/sh: its arguments, "-c" and a fixed script first. The
 // paths are positional parameters and never part of the script text, so no

@@ -75,10 +75,10 @@ void TestUpdateEnding::windowsPathsStayLiteral()
     const QString start = "D:/" + piece;
 
     const Update::VariableList variables =
-        Update::deferredCopyVariables({{target, source}}, restart, start);
+        Update::deferredCopyVariables({{target, source}}, restart, start, 7);
     QCOMPARE(variables,
              (Update::VariableList{{"ORVANE_S1", source},
-                                   {"ORVANE_N1", "C:/app/" + piece + "/.Orvane-deferred-1"},
+                                   {"ORVANE_N1", "C:/app/" + piece + "/.Orvane-deferred-7-1"},
                                    {"ORVANE_T1", target},
                                    {"ORVANE_D", start},
                                    {"ORVANE_R", restart}}));
@@ -109,11 +109,11 @@ void TestUpdateEnding::temporaryNameBesideTarget_data()
     QTest::addColumn<QString>("temporary");
 
     QTest::newRow("forward slashes") << "C:/app/sub/a.dll"
-                                     << "C:/app/sub/.Orvane-deferred-1";
+                                     << "C:/app/sub/.Orvane-deferred-7-1";
     QTest::newRow("backslashes") << "C:\\app\\a.dll"
-                                 << "C:\\app\\.Orvane-deferred-1";
+                                 << "C:\\app\\.Orvane-deferred-7-1";
     QTest::newRow("drive root") << "C:/a.dll"
-                                << "C:/.Orvane-deferred-1";
+                                << "C:/.Orvane-deferred-7-1";
 }
 
 void TestUpdateEnding::temporaryNameBesideTarget()
@@ -121,7 +121,7 @@ void TestUpdateEnding::temporaryNameBesideTarget()
     QFETCH(QString, target);
     QFETCH(QString, temporary);
     const Update::VariableList variables =
-        Update::deferredCopyVariables({{target, "C:/w/a.dll_"}}, "C:/app/Orvane.exe", "C:/");
+        Update::deferredCopyVariables({{target, "C:/w/a.dll_"}}, "C:/app/Orvane.exe", "C:/", 7);
     QCOMPARE(variables.at(1), qMakePair(QString("ORVANE_N1"), temporary));
 }
 

@@ -8,6 +8,7 @@
 #include "platform/platform.h"
 #include "update/deferredcopy.h"
 
+#include <QCoreApplication>
 #include <QFile>
 
 #include <cstdio>
@@ -37,7 +38,8 @@ int main(int argc, char *argv[])
     const QString commandLine = Update::deferredCopyCommandLine(copies.size());
     QProcessEnvironment variables;
     const Update::VariableList list = Update::deferredCopyVariables(
-        copies, QString::fromLocal8Bit(argv[3]), QString::fromLocal8Bit(argv[4]));
+        copies, QString::fromLocal8Bit(argv[3]), QString::fromLocal8Bit(argv[4]),
+        QCoreApplication::applicationPid());
     for (const auto &variable : list)
         variables.insert(variable.first, variable.second);
 
