@@ -209,12 +209,12 @@ QByteArray VirtualDisplay::xdotool(const QStringList &arguments) const
     return process.readAllStandardOutput().trimmed();
 }
 
-QString VirtualDisplay::waitForWindow(const QString &title, const QProcess &program,
+QString VirtualDisplay::waitForWindow(const QString &title, const QProcess *program,
                                       int timeoutMs) const
 {
     QElapsedTimer timer;
     timer.start();
-    while (program.state() == QProcess::Running && timer.elapsed() < timeoutMs) {
+    while ((!program || program->state() == QProcess::Running) && timer.elapsed() < timeoutMs) {
         const QByteArray found = xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
                                           QStringLiteral("--name"), title});
         if (!found.isEmpty())

@@ -79,9 +79,10 @@ public:
     QString name() const { return m_name; }
     // Runs xdotool on this display and returns its trimmed output.
     QByteArray xdotool(const QStringList &arguments) const;
-    // Polls for a visible window with this title while program runs; returns
-    // its id, or an empty text when none appeared within timeoutMs.
-    QString waitForWindow(const QString &title, const QProcess &program,
+    // Polls for a visible window with this title (while program runs, when
+    // one is given); returns its id, or an empty text when none appeared
+    // within timeoutMs.
+    QString waitForWindow(const QString &title, const QProcess *program = nullptr,
                           int timeoutMs = 30000) const;
     // Clicks into window at a place relative to it until program has ended
     // (a few tries: a click may come before the window takes input).

@@ -293,8 +293,13 @@ void TestUpdateMode::fullDiskKeepsOldFile()
     const Installation::Result result = installation.run({"-r", "small/lib.so"});
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 0);
+    // After the pass, with the system's reason in the log ...
+    QCOMPARE(readFile(small + "/lib.so"), old);
+    const QString expected = "Файл " + installation.workDir() +
+                             "/small/lib.so_ не может быть скопирован. No space left on device";
+    QVERIFY2(result.output.contains(expected.toUtf8()), result.output.constData());
 
-    // The deferred copy, if one was started, names the installation.
+    // ... and after the deferred copy, which names the installation.
     QElapsedTimer timer;
     timer.start();
     while (processMentioning(installation.path())) {

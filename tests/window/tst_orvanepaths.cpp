@@ -87,7 +87,7 @@ void TestOrvanePaths::showsWindowWithoutLibpath()
     });
 
     // The window appears under its title, and it waits for the user.
-    const QString window = display.waitForWindow("Установщик обновлений", paths, 10000);
+    const QString window = display.waitForWindow("Установщик обновлений", &paths, 10000);
     QVERIFY2(!window.isEmpty(), paths.readAll().constData());
     QCOMPARE(paths.state(), QProcess::Running);
     QVERIFY(!QFile::exists(installation.workDir() + "/Hultrex-received.json"));

@@ -452,12 +452,8 @@ void TestWine::missingSourcesOpenErrorFile()
         "Файл " + workDir + "/a.dll_ не существует.\r\nФайл " + workDir + "/b.dll_ не существует.";
     QCOMPARE(readFile(installation.workDir() + "/Orvane.err"), cp1251(expected));
     // Notepad shows the file under its name.
-    QByteArray window;
-    for (int attempt = 0; attempt < 200 && window.isEmpty(); ++attempt) {
-        window = m_display.xdotool({"search", "--onlyvisible", "--name", "Orvane.err"});
-        QTest::qWait(100);
-    }
-    QVERIFY2(!window.isEmpty(), installation.outputSoFar().constData());
+    QVERIFY2(!m_display.waitForWindow("Orvane.err", nullptr, 20000).isEmpty(),
+             installation.outputSoFar().constData());
     QVERIFY(!QFile::exists(installation.workDir() + "/Hultrex-received.json"));
 }
 
@@ -508,7 +504,7 @@ void TestWine::windowStartsInstaller()
     paths.start(m_wine, {installation.programPath(), "x y"});
     QVERIFY(paths.waitForStarted());
 
-    const QString window = m_display.waitForWindow("Установщик обновлений", paths);
+    const QString window = m_display.waitForWindow("Установщик обновлений", &paths);
     QVERIFY2(!window.isEmpty(), paths.readAll().constData());
     QTest::qWait(1000); // painted before it is pictured
     const QString screenshot = qEnvironmentVariable("ORVANE_SCREENSHOT");
