@@ -28,6 +28,14 @@ void setEnvironmentValue(const char *name, const EnvironmentValue &value);
 // A text, such as a path, in that form.
 EnvironmentValue toEnvironmentValue(const QString &text);
 
+// Whether c separates directories in a path as the system reads it: "/"
+// everywhere, on Windows "\\" too.
+bool isPathSeparator(QChar c);
+
+// Whether a running program holds its own executable so that no other file
+// can take its name while it runs (Windows).
+bool runningProgramIsHeld();
+
 // Suffix of executable file names (".exe" on Windows, empty elsewhere).
 QString executableSuffix();
 

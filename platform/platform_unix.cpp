@@ -37,6 +37,17 @@ EnvironmentValue toEnvironmentValue(const QString &text)
     return QFile::encodeName(text);
 }
 
+bool isPathSeparator(QChar c)
+{
+    return c == QLatin1Char('/');
+}
+
+bool runningProgramIsHeld()
+{
+    // A running executable keeps its old content when its name is replaced.
+    return false;
+}
+
 QString executableSuffix()
 {
     return QString();
@@ -108,11 +119,15 @@ bool startDetachedBytes(QByteArrayList arguments, const QProcessEnvironment &env
     const pid_t child = ::fork();
     if (child == 0) {
         ::close(report[0]);
-        if (::fork() != 0)
+        const pid_t grandchild = ::fork();
+        if (grandchild > 0)
             ::_exit(0);
-        ::setsid();
-        if (workingDirectory.isEmpty() || ::chdir(workingDirectory.constData()) == 0)
-            ::execvpe(argv[0], argv.data(), envp.data());
+        if (grandchild == 0) {
+            ::setsid();
+            if (workingDirectory.isEmpty() || ::chdir(workingDirectory.constData()) == 0)
+                ::execvpe(argv[0], argv.data(), envp.data());
+        }
+        // A failed fork, chdir or exec: the report says the start failed.
         const int error = errno;
         (void)!::write(report[1], &error, sizeof error);
         ::_exit(127);

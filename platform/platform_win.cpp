@@ -37,6 +37,16 @@ EnvironmentValue toEnvironmentValue(const QString &text)
     return text;
 }
 
+bool isPathSeparator(QChar c)
+{
+    return c == QLatin1Char('/') || c == QLatin1Char('\\');
+}
+
+bool runningProgramIsHeld()
+{
+    return true;
+}
+
 QString executableSuffix()
 {
     return QStringLiteral(".exe");

@@ -2,10 +2,15 @@
 #include "app/startup.h"
 #include "installation/installation.h"
 #include "platform/platform.h"
+#include "testsupport.h"
 
 #include <QtTest>
 
 #include <optional>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 Q_DECLARE_METATYPE(std::optional<QByteArray>)
 
@@ -23,6 +28,7 @@ private slots:
     void installerArguments();
     void argumentBytes_data();
     void argumentBytes();
+    void failedSecondForkIsReported();
 };
 
 void TestStartup::resolveWorkDirPath_data()
@@ -158,6 +164,28 @@ void TestStartup::argumentBytes()
     const QString text = Platform::decodeArgument(bytes);
     QCOMPARE(Platform::encodeArgument(text), bytes);
     QCOMPARE(text == QString::fromUtf8(bytes), !escaped);
+}
+
+// The byte-exact start forks twice; when the second fork fails, nothing was
+// started, and the caller must hear so.
+void TestStartup::failedSecondForkIsReported()
+{
+    SKIP_UNLESS_CAN_DROP_PRIVILEGES();
+    const QStringList escapedByte{QString(QChar(0xDCE9))};
+    const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // Two processes for the user: this one and the start's first fork.
+        const rlimit limit{2, 2};
+        if (::setgid(unprivilegedId) != 0 || ::setuid(unprivilegedId) != 0 ||
+            ::setrlimit(RLIMIT_NPROC, &limit) != 0)
+            ::_exit(2);
+        ::_exit(Platform::startDetached("/bin/true", escapedByte, environment) ? 1 : 0);
+    }
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    QVERIFY(WIFEXITED(status));
+    QCOMPARE(WEXITSTATUS(status), 0);
 }
 
 QTEST_APPLESS_MAIN(TestStartup)

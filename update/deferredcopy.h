@@ -25,42 +25,64 @@ using CopyList = QList<QPair<QString, QString>>;
 // Environment variables, in order: (name, value).
 using VariableList = QList<QPair<QString, QString>>;
 
+// What the deferred copy is to do, and what it reports.
+struct DeferredCopy
+{
+    CopyList copies;         // (target, source), in order
+    QStringList otherErrors; // failures no copy mends, reported once the copies have run
+    QString errorFile;       // where failures are reported, opened in the editor
+    QString restartProgram;  // started without arguments once every copy is made
+    QString startDirectory;  // the directory it is started in
+};
+
+// When a copy fails, the error file names it and every copy after it, each
+// as "not copied", after the other errors; the failed one with the system's
+// reason where the interpreter can give one. When every copy is made and
+// there were other errors, the error file holds them and is opened in the
+// editor before the restart.
+
 // The command line of the Windows command interpreter for this many copies:
-// a wait of about two seconds, then per file "copy /Y" to the temporary name
-// and "move /Y" over the target, then a change to the start directory and the
-// restart, each step only when the one before succeeded; when one fails, the
-// temporary files are deleted. No path is part of the line: it names them
-// only through the variables of deferredCopyVariables(), whose values the
-// interpreter does not read as syntax.
-QString deferredCopyCommandLine(int copyCount);
+// a wait of about two seconds, then per file "copy /Y" to the temporary name,
+// "move /Y" over the target and "del" of the report that would name it; with
+// other errors, their report is put in place and opened; then a change to
+// the start directory and the restart, each step only when the one before
+// succeeded. When one fails, the temporary files are deleted, the report of
+// the first file not copied becomes the error file and is opened. No path is
+// part of the line: it names them only through the variables of
+// deferredCopyVariables(), whose values the interpreter does not read as
+// syntax. The interpreter cannot be trusted to write 8-bit text: the program
+// writes the reports beforehand (deferredCopyReports()).
+QString deferredCopyCommandLine(int copyCount, bool otherErrors);
 
 // The variables that deferredCopyCommandLine() refers to, holding the paths
 // exactly as given: ORVANE_S<n>, ORVANE_N<n> and ORVANE_T<n> (source,
 // temporary name beside the target, target) per copy, counting from 1, then
-// ORVANE_D (start directory) and ORVANE_R (program to restart). The
-// temporary names carry chain, a number of this chain's own (the process
-// id), so that two chains in one directory never share one.
-VariableList deferredCopyVariables(const CopyList &copies, const QString &restartProgram,
-                                   const QString &startDirectory, qint64 chain);
+// ORVANE_D (start directory), ORVANE_R (program to restart), ORVANE_E (the
+// reports' common beginning: report n is ORVANE_E + n) and ORVANE_F (error
+// file, with backslashes for the editor). The temporary names and reports
+// carry chain, a number of this chain's own (the process id), so that two
+// chains in one directory never share one.
+VariableList deferredCopyVariables(const DeferredCopy &copy, qint64 chain);
+
+// The reports the Windows interpreter puts in place, as (path, messages):
+// report n (from 1) for a failure of the n-th copy, report 0 with the other
+// errors when there are any. They stand beside the error file.
+QList<QPair<QString, QStringList>> deferredCopyReports(const DeferredCopy &copy, qint64 chain);
 
 // The same for /bin/sh: its arguments, "-c" and a fixed script first. The
-// paths are positional parameters and never part of the script text, so no
-// file name can bring in shell syntax. A target whose directory takes no new
-// name (a writable file in a read-only directory) is overwritten in place,
-// the only way it can be updated at all.
-QStringList deferredCopyShellArguments(const CopyList &copies, const QString &restartProgram,
-                                       const QString &startDirectory);
-
-// True when the command line, with its terminating NUL, fits the buffer the
-// Windows interpreter is started from.
-bool fitsCommandBuffer(const QString &commandLine);
+// paths and messages are positional parameters and never part of the script
+// text, so no file name can bring in shell syntax. A target whose directory
+// takes no new name (a writable file in a read-only directory) is
+// overwritten in place, the only way it can be updated at all. The script
+// finds its tools on the system's standard path, whatever PATH holds; the
+// restarted program and the editor get the environment unchanged.
+QStringList deferredCopyShellArguments(const DeferredCopy &copy);
 
 // Starts the hidden command interpreter detached, in the current directory:
 // after about two seconds it copies every source over its target and then
-// starts restartProgram without arguments in startDirectory. Returns whether
-// it was started.
-bool startDeferredCopy(const CopyList &copies, const QString &restartProgram,
-                       const QString &startDirectory, const QProcessEnvironment &environment);
+// starts the program again, or reports what it could not copy. Returns
+// whether it was started.
+bool startDeferredCopy(const DeferredCopy &copy, const QProcessEnvironment &environment);
 
 } // namespace Update
 

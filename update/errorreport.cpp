@@ -5,6 +5,26 @@
 
 namespace Update {
 
+QString missingSourceMessage(const QString &sourcePath)
+{
+    return QStringLiteral("Файл %0 не существует.").arg(sourcePath);
+}
+
+QString cannotRemoveMessage(const QString &targetPath, const QString &reason)
+{
+    return QStringLiteral("Файл %0 не может быть удален. ").arg(targetPath) + reason;
+}
+
+QString cannotCopyMessage(const QString &sourcePath, const QString &reason)
+{
+    return QStringLiteral("Файл %0 не может быть скопирован. ").arg(sourcePath) + reason;
+}
+
+QString otherUpdateMessage(const QString &workDir)
+{
+    return QStringLiteral("Другое обновление уже выполняется в %0.").arg(workDir);
+}
+
 QString errorFilePath(const QString &workDir)
 {
     return workDir + QLatin1String("/Orvane.err");

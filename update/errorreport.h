@@ -11,6 +11,13 @@
 // directory, one message per line, opened for the user in an editor.
 namespace Update {
 
+// The messages, in the user's language. A reason, where one follows, is the
+// system's own text.
+QString missingSourceMessage(const QString &sourcePath);
+QString cannotRemoveMessage(const QString &targetPath, const QString &reason);
+QString cannotCopyMessage(const QString &sourcePath, const QString &reason);
+QString otherUpdateMessage(const QString &workDir);
+
 // The error file's path in a working directory.
 QString errorFilePath(const QString &workDir);
 

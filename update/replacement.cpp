@@ -1,7 +1,9 @@
 #include "update/replacement.h"
 
 #include "platform/platform.h"
+#include "update/errorreport.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDebug>
 #include <QDir>
@@ -18,26 +20,6 @@
 namespace Update {
 
 namespace {
-
-QString missingSourceMessage(const QString &sourcePath)
-{
-    return QStringLiteral("Файл %0 не существует.").arg(sourcePath);
-}
-
-QString cannotRemoveMessage(const QString &targetPath, const QString &reason)
-{
-    return QStringLiteral("Файл %0 не может быть удален. ").arg(targetPath) + reason;
-}
-
-QString cannotCopyMessage(const QString &sourcePath, const QString &reason)
-{
-    return QStringLiteral("Файл %0 не может быть скопирован. ").arg(sourcePath) + reason;
-}
-
-QString otherUpdateMessage(const QString &workDir)
-{
-    return QStringLiteral("Другое обновление уже выполняется в %0.").arg(workDir);
-}
 
 // How long a lock file may stay without an owner written into it before it
 // counts as left by a run killed while it took the lock.
@@ -151,7 +133,7 @@ bool stage(QFile &source, QTemporaryFile &staged, QString *reason)
 // Gives the staged file the target's name, trying again while the target is
 // held by someone. On failure *reason is the system's text.
 bool replaceWithRetries(const QString &stagedPath, const QString &targetPath, int waitMs,
-                        QString *reason)
+                        int attempts, QString *reason)
 {
     for (int attempt = 1;; ++attempt) {
         switch (Platform::replaceFile(stagedPath, targetPath, reason)) {
@@ -162,10 +144,23 @@ bool replaceWithRetries(const QString &stagedPath, const QString &targetPath, in
         case Platform::Replacement::Busy:
             break;
         }
-        wait(waitMs);
-        if (attempt == removalAttempts)
+        // A single attempt is made at once, with nothing to wait for.
+        if (attempts > 1)
+            wait(waitMs);
+        if (attempt == attempts)
             return false;
     }
+}
+
+// The position of the last separator of directories in path, as the system
+// reads it, or -1.
+int lastSeparator(const QString &path)
+{
+    for (int i = path.size() - 1; i >= 0; --i) {
+        if (Platform::isPathSeparator(path.at(i)))
+            return i;
+    }
+    return -1;
 }
 
 // One name of the pass: what it stands for and how it ended.
@@ -173,7 +168,7 @@ struct Entry
 {
     QString targetPath;
     QString sourcePath;
-    QString directory;    // the target's, where only "/" separates directories
+    QString directory;    // the target's, where the staged file stands
     QString stagedPath;   // the new version beside the target, until it has the target's name
     QString message;      // the failure, if any
     bool pending = false; // the failure leaves the file to the deferred copy
@@ -189,8 +184,13 @@ public:
         : m_appDir(appDir)
         , m_workDir(workDir)
         , m_waitMs(waitMs)
+        , m_ownProgram(QCoreApplication::applicationFilePath())
     {
     }
+
+    // Only the run that holds the lock may remove staged files: another run
+    // may be writing them.
+    void setMayRemoveLeftovers(bool may) { m_mayRemoveLeftovers = may; }
 
     void stage(const QString &name);
     void flushStaged();
@@ -207,6 +207,8 @@ private:
     QString m_appDir;
     QString m_workDir;
     int m_waitMs;
+    QFileInfo m_ownProgram;
+    bool m_mayRemoveLeftovers = true;
     QSet<QString> m_cleaned;
     QList<Entry> m_entries;
     QStringList m_syncedFolders;
@@ -220,33 +222,42 @@ void Pass::stage(const QString &name)
     entry.sourcePath = source.fileName();
     const auto end = qScopeGuard([this, &entry] { m_entries.append(entry); });
 
-    if (!source.exists()) {
+    const QFileInfo sourceInfo(source);
+    if (!sourceInfo.exists()) {
         entry.message = missingSourceMessage(entry.sourcePath);
         return;
     }
     // No file can take a directory's name, now or later: reported at once,
     // and nothing is left for the deferred copy, which would put the file
     // inside the directory and restart the program as if it were updated.
+    // A name that ends in a separator can only ever be a directory's.
     const QFileInfo targetInfo(entry.targetPath);
-    if (targetInfo.isDir() && !targetInfo.isSymLink()) {
+    if (Platform::isPathSeparator(name.isEmpty() ? QChar() : name.back()) ||
+        (targetInfo.isDir() && !targetInfo.isSymLink())) {
         entry.message = cannotRemoveMessage(entry.targetPath, Platform::isDirectoryText());
         return;
     }
+    // Opening a FIFO would wait for a writer that never comes, with the
+    // lock held; a device or a socket is no new version either.
+    if (!sourceInfo.isFile() && !sourceInfo.isDir()) {
+        entry.message = cannotCopyMessage(entry.sourcePath, QStringLiteral("Not a regular file"));
+        return;
+    }
 
-    // Only "/" separates directories in a name. When a directory cannot be
-    // created, staging fails and reports it.
-    const int slash = entry.targetPath.lastIndexOf(QLatin1Char('/'));
-    const QString directory = entry.targetPath.left(slash);
-    entry.directory = directory;
-    if (!QDir(directory).exists())
-        createDirectories(directory);
-    removeLeftovers(directory);
+    // Directories are created only from "/". The staged file stands beside
+    // the target, in the directory the system sees, which on Windows may be
+    // named with a backslash; when it is missing, staging fails and says so.
+    const QString created = entry.targetPath.left(entry.targetPath.lastIndexOf(QLatin1Char('/')));
+    if (!QDir(created).exists())
+        createDirectories(created);
+    const int separator = lastSeparator(entry.targetPath);
+    entry.directory = entry.targetPath.left(separator);
+    removeLeftovers(entry.directory);
 
     // Removed again by its destructor when staging fails, so no staged file
     // is left behind.
-    QTemporaryFile staged(directory + QLatin1Char('/') + QLatin1Char('.') +
-                          entry.targetPath.mid(slash + 1) + QLatin1String(stagedInfix) +
-                          QLatin1String("XXXXXX"));
+    QTemporaryFile staged(entry.directory + QLatin1Char('/') +
+                          stagedFileTemplate(entry.targetPath.mid(separator + 1)));
     QString reason;
     if (!::Update::stage(source, staged, &reason)) {
         entry.message = cannotCopyMessage(entry.sourcePath, reason);
@@ -255,8 +266,13 @@ void Pass::stage(const QString &name)
     }
     // The temporary file object keeps its file open until it goes, and
     // Windows renames no file that is open: it goes now, the file stays.
+    // A file written without a name gets it here, and that can fail too.
     staged.setAutoRemove(false);
     entry.stagedPath = staged.fileName();
+    if (entry.stagedPath.isEmpty()) {
+        entry.message = cannotCopyMessage(entry.sourcePath, Platform::lastErrorText());
+        entry.pending = true;
+    }
 }
 
 void Pass::flushStaged()
@@ -286,8 +302,14 @@ void Pass::replaceStaged()
     for (Entry &entry : m_entries) {
         if (entry.stagedPath.isEmpty())
             continue;
+        // The running program holds its own executable on Windows for as
+        // long as it runs: waiting cannot free it, the deferred copy can.
+        const int attempts =
+            Platform::runningProgramIsHeld() && QFileInfo(entry.targetPath) == m_ownProgram
+                ? 1
+                : removalAttempts;
         QString reason;
-        if (replaceWithRetries(entry.stagedPath, entry.targetPath, m_waitMs, &reason)) {
+        if (replaceWithRetries(entry.stagedPath, entry.targetPath, m_waitMs, attempts, &reason)) {
             addSynced(entry.directory);
         } else {
             QFile::remove(entry.stagedPath);
@@ -304,6 +326,8 @@ PassResult Pass::result() const
     for (const Entry &entry : m_entries) {
         if (!entry.message.isEmpty())
             result.errors.append(entry.message);
+        if (!entry.message.isEmpty() && !entry.pending)
+            result.otherErrors.append(entry.message);
         if (entry.pending)
             result.pending.append(qMakePair(entry.targetPath, entry.sourcePath));
     }
@@ -327,7 +351,7 @@ void Pass::createDirectories(const QString &directory)
 // holds the lock, once per directory: no other run can be writing them.
 void Pass::removeLeftovers(const QString &directory)
 {
-    if (m_cleaned.contains(directory))
+    if (!m_mayRemoveLeftovers || m_cleaned.contains(directory))
         return;
     m_cleaned.insert(directory);
     QDir dir(directory);
@@ -371,6 +395,19 @@ bool isStagedFileName(const QString &fileName)
     return true;
 }
 
+QString stagedFileTemplate(const QString &fileName)
+{
+    // At most this much of the target's name: 64 UTF-16 units take at most
+    // 192 bytes in UTF-8, so the staged name stays within the 255 bytes or
+    // units that file systems allow, however long the target's name is.
+    constexpr int keptUnits = 64;
+    int kept = qMin(fileName.size(), keptUnits);
+    if (kept < fileName.size() && fileName.at(kept - 1).isHighSurrogate())
+        --kept;
+    return QLatin1Char('.') + fileName.left(kept) + QLatin1String(stagedInfix) +
+           QLatin1String("XXXXXX");
+}
+
 PassResult replaceFiles(const QStringList &names, const QString &appDir, const QString &workDir,
                         int waitMs, int lockWait)
 {
@@ -386,12 +423,15 @@ PassResult replaceFiles(const QStringList &names, const QString &appDir, const Q
     case Lock::TakenByOther: {
         PassResult result;
         result.errors.append(otherUpdateMessage(workDir));
+        result.otherErrors = result.errors;
         return result;
     }
     case Lock::Unavailable:
         // A working directory that takes no lock file takes no error file
-        // either; the update itself may still work, so it goes on.
+        // either; the update itself may still work, so it goes on, but
+        // without the lock it leaves other runs' staged files alone.
         qDebug() << QString(QStringLiteral("Error. Can't create lock file ") + lockPath);
+        pass.setMayRemoveLeftovers(false);
         break;
     }
 

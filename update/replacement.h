@@ -26,18 +26,22 @@ constexpr char lockFileName[] = "Orvane.lock";
 constexpr int lockWaitMs = 60000;
 
 // A new version is written beside its target as "." + the target's file
-// name + this + six random letters or digits, flushed, and then renamed over
-// the target. The run that holds the lock removes such files left by a run
-// that was killed, in every directory it replaces files in.
+// name (its first 64 UTF-16 units) + this + six random letters or digits,
+// flushed, and then renamed over the target. The run that holds the lock removes such files left by
+// a run that was killed, in every directory it replaces files in.
 constexpr char stagedInfix[] = ".orvane-new-";
 
 // Whether a file name is that of a staged new version.
 bool isStagedFileName(const QString &fileName);
 
+// The QTemporaryFile template of the staged file for a target's file name.
+QString stagedFileTemplate(const QString &fileName);
+
 struct PassResult
 {
     QStringList errors;        // one message per failure, in order
     CopyList pending;          // files to copy once the program has ended
+    QStringList otherErrors;   // the messages that come with no pending copy
     QStringList syncedFolders; // directories that received new names, flushed at the end
 };
 

@@ -14,10 +14,12 @@ Install::ExitCode finish(const PassResult &pass, const QString &restartProgram,
                          const QString &startDirectory, const QProcessEnvironment &environment,
                          const QString &workDir)
 {
+    const QString path = errorFilePath(workDir);
+    // The interpreter reports the other errors once it has run, and its own
+    // failures; the log keeps every message now.
     if (!pass.pending.isEmpty() &&
-        startDeferredCopy(pass.pending, restartProgram, startDirectory, environment)) {
-        // No error file is written now, but a missing new version must not
-        // go unnoticed: the log keeps every message.
+        startDeferredCopy({pass.pending, pass.otherErrors, path, restartProgram, startDirectory},
+                          environment)) {
         for (const QString &message : pass.errors)
             qDebug() << message;
         return Install::Ok;
@@ -30,7 +32,6 @@ Install::ExitCode finish(const PassResult &pass, const QString &restartProgram,
         return Install::Ok;
     }
 
-    const QString path = errorFilePath(workDir);
     const Install::ExitCode written = writeErrorFile(path, pass.errors);
     if (written != Install::Ok)
         return written;

@@ -9,7 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using Tree = QMap<QString, QByteArray>; // relative path -> content; "dir/" for a directory
+// relative path -> content; "dir/" for a directory, "name|" for a FIFO
+using Tree = QMap<QString, QByteArray>;
 using Update::CopyList;
 Q_DECLARE_METATYPE(Tree)
 
@@ -21,6 +22,11 @@ static bool writeTree(const QString &root, const Tree &tree)
         const QString path = root + '/' + it.key();
         if (it.key().endsWith('/')) {
             if (!QDir().mkpath(path))
+                return false;
+            continue;
+        }
+        if (it.key().endsWith('|')) {
+            if (::mkfifo(QFile::encodeName(path.chopped(1)).constData(), 0644) != 0)
                 return false;
             continue;
         }
@@ -40,6 +46,10 @@ static Tree readTree(const QString &root)
     while (it.hasNext()) {
         const QString path = it.next();
         const QString relative = QDir(root).relativeFilePath(path);
+        if (!it.fileInfo().isFile() && !it.fileInfo().isDir()) {
+            tree.insert(relative + '|', QByteArray());
+            continue;
+        }
         if (it.fileInfo().isDir()) {
             if (QDir(path).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System |
                                    QDir::NoDotAndDotDot))
@@ -165,6 +175,22 @@ void TestReplacement::pass_data()
     QTest::newRow("backslash-separated name")
         << QStringList{"plugins\\x.dll"} << Tree() << Tree{{"plugins\\x.dll_", "new"}}
         << Tree{{"plugins\\x.dll", "new"}} << QStringList() << CopyList();
+
+    QTest::newRow("a name too long for the staged file's usual form")
+        << QStringList{QString(250, 'L')} << Tree{{QString(250, 'L'), "old"}}
+        << Tree{{QString(250, 'L') + '_', "new"}} << Tree{{QString(250, 'L'), "new"}}
+        << QStringList() << CopyList();
+
+    QTest::newRow("a name ending in a separator can only be a directory's")
+        << QStringList{"sub/"} << Tree() << Tree{{"sub/_", "new"}} << Tree()
+        << QStringList{"Файл APP/sub/ не может быть удален. Is a directory"} << CopyList();
+
+    // Opening a FIFO would wait forever.
+    QTest::newRow("a new version that is not a file")
+        << QStringList{"a.dll", "b.dll"} << Tree{{"a.dll", "old"}}
+        << Tree{{"a.dll_|", ""}, {"b.dll_", "new"}} << Tree{{"a.dll", "old"}, {"b.dll", "new"}}
+        << QStringList{"Файл WORK/a.dll_ не может быть скопирован. Not a regular file"}
+        << CopyList();
 
     QTest::newRow("names with blanks and non-ASCII letters")
         << QStringList{"папка с пробелом/файл 1.dll"} << Tree()
@@ -376,17 +402,26 @@ void TestReplacement::lock_data()
     QTest::newRow("held by a running pass") << "alive" << false;
     QTest::newRow("left by a process that died") << "dead" << true;
     QTest::newRow("left empty by a run killed while taking it") << "empty" << true;
+    QTest::newRow("cannot be created") << "none" << true;
 }
 
 void TestReplacement::lock()
 {
     QFETCH(QString, owner);
     QFETCH(bool, replaced);
-    QVERIFY(writeTree(m_app, {{"a.dll", "old"}}));
+    const QString leftover = m_app + "/.a.dll.orvane-new-Ab3dE9";
+    QVERIFY(writeTree(m_app, {{"a.dll", "old"}, {".a.dll.orvane-new-Ab3dE9", "another run's"}}));
     QVERIFY(writeTree(m_work, {{"a.dll_", "new"}}));
     const QString lockPath = m_work + "/Orvane.lock";
     QLockFile held(lockPath);
-    if (owner == "alive") {
+    if (owner == "none") {
+        // The unprivileged user may replace the file but not write the lock.
+        SKIP_UNLESS_CAN_DROP_PRIVILEGES();
+        QVERIFY(::chmod(QFile::encodeName(m_app).constData(), 0777) == 0);
+        for (const QString &dir : {m_root.path(), QFileInfo(m_app).path()})
+            QVERIFY(::chmod(QFile::encodeName(dir).constData(), 0755) == 0);
+        QVERIFY(::seteuid(unprivilegedId) == 0);
+    } else if (owner == "alive") {
         QVERIFY(held.tryLock(0));
     } else if (owner == "dead") {
         QProcess process;
@@ -410,12 +445,16 @@ void TestReplacement::lock()
 
     const Update::PassResult result =
         Update::replaceFiles({"a.dll"}, m_app, m_work, shortWaitMs, 600);
+    QVERIFY(::seteuid(0) == 0);
     QCOMPARE(result.errors,
              replaced ? QStringList()
                       : QStringList{"Другое обновление уже выполняется в " + m_work + "."});
     QCOMPARE(result.pending, CopyList());
     QCOMPARE(readFile(m_app + "/a.dll"), QByteArray(replaced ? "new" : "old"));
     QCOMPARE(QFile::exists(lockPath), !replaced);
+    // Only the holder of the lock removes staged files: no other run can be
+    // writing them then.
+    QCOMPARE(QFile::exists(leftover), !replaced || owner == "none");
 }
 
 QTEST_GUILESS_MAIN(TestReplacement)

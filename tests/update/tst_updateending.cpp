@@ -2,6 +2,7 @@
 // on Windows and on Linux (and what /bin/sh makes of it), the Windows command
 // buffer and environment block, and the error file.
 
+#include "platform/hiddenprocess.h"
 #include "platform/platform.h"
 #include "update/deferredcopy.h"
 #include "update/errorreport.h"
@@ -9,6 +10,8 @@
 #include "testsupport.h"
 
 #include <QtTest>
+
+#include <sys/stat.h>
 
 using Update::CopyList;
 
@@ -40,16 +43,37 @@ private slots:
 
 void TestUpdateEnding::windowsCommandLine()
 {
-    // Per file: copy to the temporary name, move that over the target; then
-    // the start directory and the restart; a failure deletes the temporaries.
-    QCOMPARE(Update::deferredCopyCommandLine(2),
-             QString("cmd.exe /v:off /c ping -n 3 localhost"
-                     " && copy /Y \"%ORVANE_S1%\" \"%ORVANE_N1%\""
-                     " && move /Y \"%ORVANE_N1%\" \"%ORVANE_T1%\""
-                     " && copy /Y \"%ORVANE_S2%\" \"%ORVANE_N2%\""
-                     " && move /Y \"%ORVANE_N2%\" \"%ORVANE_T2%\""
-                     " && cd /d \"%ORVANE_D%\" && \"%ORVANE_R%\""
-                     " || del /f /q \"%ORVANE_N1%\" \"%ORVANE_N2%\""));
+    // Per file: copy to the temporary name, move that over the target, drop
+    // the report that would name it; the other errors' report is put in
+    // place and opened; then the start directory and the restart. A failure
+    // deletes the temporaries and leaves the first file's report not dropped.
+    QCOMPARE(
+        Update::deferredCopyCommandLine(2, true),
+        QString("cmd.exe /v:off /c ping -n 3 localhost"
+                " && copy /Y \"%ORVANE_S1%\" \"%ORVANE_N1%\""
+                " && move /Y \"%ORVANE_N1%\" \"%ORVANE_T1%\" && del \"%ORVANE_E%1\""
+                " && copy /Y \"%ORVANE_S2%\" \"%ORVANE_N2%\""
+                " && move /Y \"%ORVANE_N2%\" \"%ORVANE_T2%\" && del \"%ORVANE_E%2\""
+                " && move /Y \"%ORVANE_E%0\" \"%ORVANE_F%\""
+                " && start \"\" notepad.exe \"%ORVANE_F%\""
+                " && cd /d \"%ORVANE_D%\" && \"%ORVANE_R%\""
+                " || (del /f /q \"%ORVANE_N1%\" \"%ORVANE_N2%\" \"%ORVANE_E%0\""
+                " & move /Y \"%ORVANE_E%2\" \"%ORVANE_F%\" & move /Y \"%ORVANE_E%1\" \"%ORVANE_F%\""
+                " & if exist \"%ORVANE_F%\" start \"\" notepad.exe \"%ORVANE_F%\")"));
+    // The reports, written by the program in the error file's directory.
+    const Update::DeferredCopy copy{
+        {{"C:/app/a.dll", "C:/w/a.dll_"}, {"C:/app/b.dll", "C:/w/b.dll_"}},
+        {"Файл C:/w/c.dll_ не существует."},
+        "C:/w/Orvane.err",
+        "C:/app/Orvane.exe",
+        "C:/"};
+    const QString a = "Файл C:/w/a.dll_ не может быть скопирован. ";
+    const QString b = "Файл C:/w/b.dll_ не может быть скопирован. ";
+    QCOMPARE(Update::deferredCopyReports(copy, 7),
+             (QList<QPair<QString, QStringList>>{
+                 {"C:/w/.Orvane-report-7-0", copy.otherErrors},
+                 {"C:/w/.Orvane-report-7-1", copy.otherErrors + QStringList{a, b}},
+                 {"C:/w/.Orvane-report-7-2", copy.otherErrors + QStringList{b}}}));
 }
 
 // Characters the interpreter would read as syntax reach it only as values of
@@ -74,33 +98,41 @@ void TestUpdateEnding::windowsPathsStayLiteral()
     const QString restart = "C:/app/" + piece + "/Orvane.exe";
     const QString start = "D:/" + piece;
 
+    const QString errorFile = "C:/upd/" + piece + "/workdir/Orvane.err";
+
     const Update::VariableList variables =
-        Update::deferredCopyVariables({{target, source}}, restart, start, 7);
+        Update::deferredCopyVariables({{{target, source}}, {}, errorFile, restart, start}, 7);
     QCOMPARE(variables,
              (Update::VariableList{{"ORVANE_S1", source},
                                    {"ORVANE_N1", "C:/app/" + piece + "/.Orvane-deferred-7-1"},
                                    {"ORVANE_T1", target},
                                    {"ORVANE_D", start},
-                                   {"ORVANE_R", restart}}));
+                                   {"ORVANE_R", restart},
+                                   {"ORVANE_E", "C:/upd/" + piece + "/workdir/.Orvane-report-7-"},
+                                   {"ORVANE_F", "C:\\upd\\" + piece + "\\workdir\\Orvane.err"}}));
 }
 
-// The line's length depends on the number of files only: nine fit the
-// buffer (999 units and the NUL at most), ten do not, whatever the paths.
+// The line's length depends on the number of files only, whatever the
+// paths: it must fit the buffer (999 units and the NUL at most).
 void TestUpdateEnding::windowsFileLimit_data()
 {
     QTest::addColumn<int>("files");
+    QTest::addColumn<bool>("otherErrors");
     QTest::addColumn<bool>("fits");
 
-    QTest::newRow("1") << 1 << true;
-    QTest::newRow("9") << 9 << true;
-    QTest::newRow("10") << 10 << false;
+    QTest::newRow("1") << 1 << true << true;
+    QTest::newRow("5") << 5 << false << true;
+    QTest::newRow("6") << 6 << false << false;
+    QTest::newRow("5 with other errors") << 5 << true << true;
 }
 
 void TestUpdateEnding::windowsFileLimit()
 {
     QFETCH(int, files);
+    QFETCH(bool, otherErrors);
     QFETCH(bool, fits);
-    QCOMPARE(Update::fitsCommandBuffer(Update::deferredCopyCommandLine(files)), fits);
+    const QString line = Update::deferredCopyCommandLine(files, otherErrors);
+    QCOMPARE(Platform::fitsCommandBuffer(static_cast<std::size_t>(line.size())), fits);
 }
 
 void TestUpdateEnding::temporaryNameBesideTarget_data()
@@ -120,8 +152,8 @@ void TestUpdateEnding::temporaryNameBesideTarget()
 {
     QFETCH(QString, target);
     QFETCH(QString, temporary);
-    const Update::VariableList variables =
-        Update::deferredCopyVariables({{target, "C:/w/a.dll_"}}, "C:/app/Orvane.exe", "C:/", 7);
+    const Update::VariableList variables = Update::deferredCopyVariables(
+        {{{target, "C:/w/a.dll_"}}, {}, "C:/w/Orvane.err", "C:/app/Orvane.exe", "C:/"}, 7);
     QCOMPARE(variables.at(1), qMakePair(QString("ORVANE_N1"), temporary));
 }
 
@@ -150,18 +182,23 @@ void TestUpdateEnding::environmentBlock()
 
 void TestUpdateEnding::shellArguments()
 {
-    const CopyList copies{{"/opt/app/a.so", "/opt/app/workdir/a.so_"},
-                          {"/opt/app/$(id)/b.so", "/opt/app/workdir/$(id)/b.so_"}};
-    const QStringList arguments = Update::deferredCopyShellArguments(
-        copies, QStringLiteral("/opt/app/Orvane"), QStringLiteral("/home/u/$(id)"));
+    const Update::DeferredCopy copy{{{"/opt/app/a.so", "/opt/app/workdir/a.so_"},
+                                     {"/opt/app/$(id)/b.so", "/opt/app/workdir/$(id)/b.so_"}},
+                                    {"x", "y"},
+                                    "/opt/app/workdir/Orvane.err",
+                                    "/opt/app/Orvane",
+                                    "/home/u/$(id)"};
+    const QStringList arguments = Update::deferredCopyShellArguments(copy);
 
-    QCOMPARE(arguments.size(), 9);
     QCOMPARE(arguments.at(0), QString("-c"));
     // The script is the same whatever the files: no path is ever part of it.
-    QCOMPARE(arguments.at(1), Update::deferredCopyShellArguments({}, "/x", "/y").at(1));
+    QCOMPARE(arguments.at(1), Update::deferredCopyShellArguments({}).at(1));
     QCOMPARE(arguments.mid(3),
-             QStringList({"/opt/app/Orvane", "/home/u/$(id)", "/opt/app/workdir/a.so_",
-                          "/opt/app/a.so", "/opt/app/workdir/$(id)/b.so_", "/opt/app/$(id)/b.so"}));
+             QStringList({"/opt/app/Orvane", "/home/u/$(id)", "/opt/app/workdir/Orvane.err",
+                          "x\r\ny", "/opt/app/workdir/a.so_", "/opt/app/a.so",
+                          "Файл /opt/app/workdir/a.so_ не может быть скопирован. ",
+                          "/opt/app/workdir/$(id)/b.so_", "/opt/app/$(id)/b.so",
+                          "Файл /opt/app/workdir/$(id)/b.so_ не может быть скопирован. "}));
 }
 
 // The script run by the real /bin/sh, waited for here (Orvane does not).
@@ -172,17 +209,22 @@ void TestUpdateEnding::shellRunsTheChain_data()
     QTest::addColumn<QStringList>("directoryTargets");
     QTest::addColumn<QStringList>("copied");
     QTest::addColumn<bool>("restarted");
+    QTest::addColumn<QStringList>("otherErrors");
+    QTest::addColumn<bool>("systemPath"); // PATH holds the system's tools
 
     const QStringList hostile{"a b;c", "$(touch pwned)", "`touch pwned`", "-n", "q\"uo'te", "x\ny",
                               "*"};
     QTest::newRow("every copy, then the restart")
-        << hostile << QStringList() << QStringList() << hostile << true;
+        << hostile << QStringList() << QStringList() << hostile << true << QStringList() << true;
     QTest::newRow("a missing new version ends the chain")
         << QStringList{"first", "second", "third"} << QStringList{"second"} << QStringList()
-        << QStringList{"first"} << false;
+        << QStringList{"first"} << false << QStringList{"Файл a_ не существует."} << true;
     QTest::newRow("a directory in the target's place ends the chain")
         << QStringList{"first", "plugins", "third"} << QStringList() << QStringList{"plugins"}
-        << QStringList{"first"} << false;
+        << QStringList{"first"} << false << QStringList() << true;
+    QTest::newRow("no system tools on PATH; the other errors are reported, then the restart")
+        << QStringList{"first"} << QStringList() << QStringList() << QStringList{"first"} << true
+        << QStringList{"Файл a_ не существует.", "Файл b_ не существует."} << false;
 }
 
 void TestUpdateEnding::shellRunsTheChain()
@@ -192,16 +234,21 @@ void TestUpdateEnding::shellRunsTheChain()
     QFETCH(QStringList, directoryTargets);
     QFETCH(QStringList, copied);
     QFETCH(bool, restarted);
+    QFETCH(QStringList, otherErrors);
+    QFETCH(bool, systemPath);
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     QVERIFY(QDir(dir.path()).mkpath("app/sub"));
     QVERIFY(QDir(dir.path()).mkpath("work"));
     QVERIFY(QDir(dir.path()).mkpath("start $(x)"));
+    QVERIFY(QDir(dir.path()).mkpath("bin"));
     const QString restart = dir.filePath("app/restarted");
     QVERIFY(QFile::copy(STANDIN_BINARY, restart));
+    QVERIFY(QFile::copy(STANDIN_BINARY, dir.filePath("bin/xdg-open")));
 
-    CopyList copies;
+    Update::DeferredCopy copy{
+        {}, otherErrors, dir.filePath("work/Orvane.err"), restart, dir.filePath("start $(x)")};
     for (const QString &name : names) {
         const QString target = dir.filePath("app/" + name);
         const QString source = dir.filePath("work/" + name + "_");
@@ -211,44 +258,72 @@ void TestUpdateEnding::shellRunsTheChain()
             QVERIFY(writeFile(target, "old"));
         if (!missingSources.contains(name)) {
             QVERIFY(writeFile(source, "new"));
-            // A new version without the execute bit still runs when installed.
-            QVERIFY(QFile::setPermissions(source, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                      QFileDevice::ReadOther));
+            // A new version without the execute bit still runs when installed,
+            // and it gives no set-user-ID or set-group-ID bits.
+            QVERIFY(::chmod(QFile::encodeName(source).constData(), 06604) == 0);
         }
-        copies.append({target, source});
+        copy.copies.append({target, source});
     }
 
     QProcess shell;
     shell.setWorkingDirectory(dir.filePath("work"));
     shell.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    shell.start("/bin/sh",
-                Update::deferredCopyShellArguments(copies, restart, dir.filePath("start $(x)")));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    const QString path = dir.filePath("bin") + (systemPath ? ':' + environment.value("PATH") : "");
+    environment.insert("PATH", path);
+    shell.setProcessEnvironment(environment);
+    shell.start("/bin/sh", Update::deferredCopyShellArguments(copy));
     QVERIFY(shell.waitForFinished(20000));
     QCOMPARE(shell.exitCode() == 0, restarted);
 
+    QStringList notCopied;
     for (const QString &name : names) {
         const QString target = dir.filePath("app/" + name);
+        if (!copied.contains(name))
+            notCopied << "Файл " + dir.filePath("work/" + name + "_") +
+                             " не может быть скопирован. ";
         if (directoryTargets.contains(name)) {
             QCOMPARE(QDir(target).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
                      QStringList{"inside"});
             continue;
         }
         QCOMPARE(readFile(target), QByteArray(copied.contains(name) ? "new" : "old"));
-        if (copied.contains(name)) {
-            QCOMPARE(QFile::permissions(target) & 0x7077,
-                     QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
-                         QFileDevice::ReadOther);
-        }
+        struct stat status = {};
+        if (copied.contains(name))
+            QCOMPARE(::stat(QFile::encodeName(target).constData(), &status) == 0
+                         ? status.st_mode & 07777
+                         : 0,
+                     0704u);
     }
     // Neither a failed nor a successful copy leaves its temporary file.
     QCOMPARE(QDir(dir.filePath("app")).entryList({".Orvane*"}, QDir::AllEntries | QDir::Hidden),
              QStringList());
-    // The restarted program starts in the directory it was given.
+    // A failure, and other errors, are reported in the error file, which is
+    // opened: the other errors first, then every file not copied, the first
+    // with the system's reason.
+    const QByteArray report = readFile(copy.errorFile);
+    if (!notCopied.isEmpty() || !otherErrors.isEmpty()) {
+        QVERIFY(!waitForRecord(dir.filePath("work"), "xdg-open").isEmpty());
+        const QStringList lines = QString::fromLocal8Bit(report).split("\r\n");
+        QCOMPARE(lines.mid(0, otherErrors.size()), otherErrors);
+        QCOMPARE(lines.size(), otherErrors.size() + notCopied.size());
+        for (int i = 0; i < notCopied.size(); ++i) {
+            const QString line = lines.at(otherErrors.size() + i);
+            QVERIFY2(line.startsWith(notCopied.at(i)) && (i == 0) == (line != notCopied.at(i)),
+                     qPrintable(line));
+        }
+    } else {
+        QVERIFY(report.isEmpty());
+    }
+    // The restarted program starts in the directory it was given, with the
+    // environment as it was.
     const QString record = dir.filePath("start $(x)/restarted-received.json");
     QCOMPARE(QFile::exists(record), restarted);
-    if (restarted)
-        QCOMPARE(recordedArguments(waitForRecord(dir.filePath("start $(x)"), "restarted")),
-                 QStringList());
+    if (restarted) {
+        const QJsonObject received = waitForRecord(dir.filePath("start $(x)"), "restarted");
+        QCOMPARE(recordedArguments(received), QStringList());
+        QCOMPARE(received.value("PATH").toString(), path);
+    }
     QVERIFY(!QFile::exists(dir.filePath("work/pwned")));
     QVERIFY(!QFile::exists(dir.filePath("start $(x)/pwned")));
 }
@@ -269,11 +344,7 @@ void TestUpdateEnding::commandBuffer()
 {
     QFETCH(int, units);
     QFETCH(bool, fits);
-    // A character outside the Basic Multilingual Plane takes two units.
-    const QString surrogatePair = QString::fromUcs4(U"\U0001F600", 1);
-    QCOMPARE(surrogatePair.size(), 2);
-    QCOMPARE(Update::fitsCommandBuffer(QString(units, 'x')), fits);
-    QCOMPARE(Update::fitsCommandBuffer(QString(units - 2, 'x') + surrogatePair), fits);
+    QCOMPARE(Platform::fitsCommandBuffer(static_cast<std::size_t>(units)), fits);
 }
 
 void TestUpdateEnding::errorFileContent_data()

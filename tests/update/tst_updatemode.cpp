@@ -153,13 +153,15 @@ void TestUpdateMode::errorFileFailures()
 
 // Run as an unprivileged user: the file is writable, but its directory is
 // not, so it can be neither removed nor replaced now. The hidden shell copies
-// it over after the program has ended and starts the program again.
+// it over after the program has ended, reports the other failure in the
+// editor and starts the program again.
 void TestUpdateMode::fileInUseIsCopiedLater()
 {
     SKIP_UNLESS_CAN_DROP_PRIVILEGES();
 
     Installation installation;
     QVERIFY(installation.isValid());
+    QVERIFY(installation.addExecutable(STANDIN_BINARY, "bin/xdg-open"));
     QVERIFY(installation.writeFile("data/table.bin", "old table"));
     QVERIFY(QFile::setPermissions(installation.path() + "/data/table.bin",
                                   QFileDevice::Permissions(0x6666)));
@@ -168,12 +170,12 @@ void TestUpdateMode::fileInUseIsCopiedLater()
     QVERIFY(::chown(QFile::encodeName(installation.workDir()).constData(), unprivilegedId,
                     unprivilegedId) == 0);
 
-    const Installation::Result result =
-        installation.run({"-r", "data/table.bin", "missing.dll"}, Installation::testEnvironment(),
-                         QString(), unprivilegedWrapper());
+    const Installation::Result result = installation.run(
+        {"-r", "data/table.bin", "missing.dll"}, withPathFirst(installation.path() + "/bin"),
+        QString(), unprivilegedWrapper());
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 0);
-    // No error file now, but the log keeps what went wrong.
+    // The log keeps what went wrong at once.
     const QString missing = "Файл " + installation.workDir() + "/missing.dll_ не существует.";
     QVERIFY2(result.output.contains(missing.toUtf8()), result.output.constData());
     QVERIFY(!result.output.contains("Success!"));
@@ -182,7 +184,9 @@ void TestUpdateMode::fileInUseIsCopiedLater()
     QVERIFY2(!record.isEmpty(), installation.outputSoFar().constData());
     QCOMPARE(recordedArguments(record), QStringList());
     QCOMPARE(readFile(installation.path() + "/data/table.bin"), QByteArray("new table"));
-    QVERIFY(!QFile::exists(installation.workDir() + "/Orvane.err"));
+    QCOMPARE(recordedArguments(waitForRecord(installation.workDir(), "xdg-open")),
+             QStringList{installation.workDir() + "/Orvane.err"});
+    QCOMPARE(readFile(installation.workDir() + "/Orvane.err"), missing.toLocal8Bit());
 }
 
 // Changes owner and group of every path to the unprivileged user.
@@ -290,7 +294,9 @@ void TestUpdateMode::fullDiskKeepsOldFile()
     QVERIFY(writeFile(small + "/lib.so", old));
     QVERIFY(writeFile(installation.workDir() + "/small/lib.so_", QByteArray(1024 * 1024, 'n')));
 
-    const Installation::Result result = installation.run({"-r", "small/lib.so"});
+    QVERIFY(installation.addExecutable(STANDIN_BINARY, "bin/xdg-open"));
+    const Installation::Result result =
+        installation.run({"-r", "small/lib.so"}, withPathFirst(installation.path() + "/bin"));
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 0);
     // After the pass, with the system's reason in the log ...
@@ -311,6 +317,13 @@ void TestUpdateMode::fullDiskKeepsOldFile()
              QStringList{"lib.so"});
     QVERIFY2(!QFileInfo::exists(installation.workDir() + "/Hultrex-received.json"),
              "the program was restarted");
+    // The failure is reported, with the system's reason, and opened.
+    QVERIFY(!waitForRecord(installation.workDir(), "xdg-open").isEmpty());
+    const QString report = QString::fromLocal8Bit(readFile(installation.workDir() + "/Orvane.err"));
+    QVERIFY2(report.startsWith("Файл " + installation.workDir() +
+                               "/small/lib.so_ не может быть скопирован. ") &&
+                 report.endsWith("No space left on device"),
+             qPrintable(report));
 }
 
 QTEST_GUILESS_MAIN(TestUpdateMode)

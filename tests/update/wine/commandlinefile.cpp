@@ -1,12 +1,15 @@
 // Host-side helper of the Windows check: writes what Orvane hands the hidden
 // interpreter on Windows into two files, as UTF-16LE without a final NUL,
 // for the test driver that runs under Wine: the deferred-copy command line,
-// and the variables that carry the paths as an environment block. Prints the
-// line's length in UTF-16 code units.
-// Usage: commandlinefile LINE VARIABLES RESTART START-DIRECTORY [TARGET SOURCE]...
+// and the variables that carry the paths as an environment block. Writes the
+// reports the interpreter puts in place, as Orvane does (a path on Wine's
+// drive Z: is the same path here). Prints the line's length in UTF-16 code
+// units.
+// Usage: commandlinefile LINE VARIABLES RESTART START-DIRECTORY ERROR-FILE [TARGET SOURCE]...
 
 #include "platform/platform.h"
 #include "update/deferredcopy.h"
+#include "update/errorreport.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -26,22 +29,29 @@ static bool writeUtf16(const QString &path, const QString &text)
 
 int main(int argc, char *argv[])
 {
-    if (argc < 5 || argc % 2 == 0) {
+    if (argc < 6 || argc % 2 == 1) {
         std::fprintf(stderr,
-                     "usage: %s LINE VARIABLES RESTART START-DIRECTORY [TARGET SOURCE]...\n",
+                     "usage: %s LINE VARIABLES RESTART START-DIRECTORY ERROR-FILE "
+                     "[TARGET SOURCE]...\n",
                      argv[0]);
         return 2;
     }
-    Update::CopyList copies;
-    for (int i = 5; i + 1 < argc; i += 2)
-        copies.append({QString::fromLocal8Bit(argv[i]), QString::fromLocal8Bit(argv[i + 1])});
-    const QString commandLine = Update::deferredCopyCommandLine(copies.size());
+    Update::DeferredCopy copy;
+    for (int i = 6; i + 1 < argc; i += 2)
+        copy.copies.append({QString::fromLocal8Bit(argv[i]), QString::fromLocal8Bit(argv[i + 1])});
+    copy.restartProgram = QString::fromLocal8Bit(argv[3]);
+    copy.startDirectory = QString::fromLocal8Bit(argv[4]);
+    copy.errorFile = QString::fromLocal8Bit(argv[5]);
+    const qint64 chain = QCoreApplication::applicationPid();
+    const QString commandLine = Update::deferredCopyCommandLine(copy.copies.size(), false);
     QProcessEnvironment variables;
-    const Update::VariableList list = Update::deferredCopyVariables(
-        copies, QString::fromLocal8Bit(argv[3]), QString::fromLocal8Bit(argv[4]),
-        QCoreApplication::applicationPid());
-    for (const auto &variable : list)
+    for (const auto &variable : Update::deferredCopyVariables(copy, chain))
         variables.insert(variable.first, variable.second);
+    for (const auto &report : Update::deferredCopyReports(copy, chain)) {
+        if (Update::writeErrorFile(QString(report.first).remove(QStringLiteral("Z:")),
+                                   report.second) != Install::Ok)
+            return 1;
+    }
 
     if (!writeUtf16(QString::fromLocal8Bit(argv[1]), commandLine) ||
         !writeUtf16(QString::fromLocal8Bit(argv[2]), Platform::environmentBlock(variables)))

@@ -107,6 +107,7 @@ grep -q '%OS%' "$work/probe.out" 2>/dev/null || rescans=yes
 
 z=Z:$work
 "$helper" "$work/line.txt" "$work/variables.txt" "$z/app/Orvane.exe" "$z/start $odd" \
+    "$z/workdir/Orvane.err" \
     "$z/app/a.dll" "$z/workdir/a.dll_" \
     "$z/app/sub dir/b 1.dll" "$z/workdir/sub dir/b 1.dll_" \
     "$z/app/новый.dll" "$z/workdir/новый.dll_" \
@@ -138,6 +139,8 @@ fi
 check "sources kept" "$(cat "$work/workdir/a.dll_")" "new a"
 check "no temporary file left" \
     "$(find "$work/app" -name '.Orvane-deferred-*' | wc -l)" 0
+check "no report left, no error file" \
+    "$(find "$work/workdir" -name '.Orvane-report-*' -o -name Orvane.err | wc -l)" 0
 
 # The buffer's boundary: 999 code units and the NUL fit, 1000 are refused.
 for length in 999 1000; do
