@@ -67,11 +67,11 @@ Install::ExitCode prepareProcess(Context *context)
 
     const QString path = resolveWorkDirPath(appDir, readWorkpathFile(appDir));
     if (!QDir(QDir::currentPath()).mkpath(path)) {
-        qDebug() << QString(QStringLiteral("Error. Can't create work directory ") + path);
+        Install::logError("Error. Can't create work directory ", path);
         return Install::CannotCreateWorkDir;
     }
     if (!QDir::setCurrent(path)) {
-        qDebug() << QString(QStringLiteral("Error. Directory can not be set like current ") + path);
+        Install::logError("Error. Directory can not be set like current ", path);
         return Install::CannotEnterWorkDir;
     }
 

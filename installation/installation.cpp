@@ -1,5 +1,7 @@
 #include "installation/installation.h"
 
+#include <QDebug>
+
 #include "platform/platform.h"
 
 namespace Install {
@@ -27,6 +29,11 @@ QByteArray appendListEntry(const QByteArray &list, const QByteArray &entry, char
 QString appendListEntry(const QString &list, const QString &entry, char separator)
 {
     return appendOnce(list, entry, QChar(QLatin1Char(separator)));
+}
+
+void logError(const char *text, const QString &detail)
+{
+    qDebug() << QString(QLatin1String(text) + detail);
 }
 
 } // namespace Install

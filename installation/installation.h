@@ -19,6 +19,10 @@ QString installerPath(const QString &appDir);
 QByteArray appendListEntry(const QByteArray &list, const QByteArray &entry, char separator);
 QString appendListEntry(const QString &list, const QString &entry, char separator);
 
+// Writes one diagnostic line to the log: a fixed English text that ends in a
+// blank, directly followed by the detail, handed over as one string.
+void logError(const char *text, const QString &detail);
+
 } // namespace Install
 
 #endif // ORVANE_INSTALLATION_H

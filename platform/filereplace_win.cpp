@@ -1,4 +1,4 @@
-#include "platform/filereplace.h"
+#include "platform/filereplace_win_p.h"
 
 #include <windows.h>
 

@@ -1,15 +1,14 @@
 #ifndef ORVANE_PLATFORM_H
 #define ORVANE_PLATFORM_H
 
-#include "platform/filereplace.h"
-
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
-// What differs between Windows and the Unix-like systems lives behind this
-// header: one implementation in platform_win.cpp, one in platform_unix.cpp.
-// What is the same everywhere is in platform.cpp.
+// What differs between Windows and Linux lives behind this header: one
+// implementation in platform_win.cpp, one in platform_linux.cpp (it uses
+// calls only Linux has: copy_file_range, syncfs, sync_file_range, execvpe,
+// pipe2). What is the same everywhere is in platform.cpp.
 namespace Platform {
 
 // Separator of search-path lists such as PATH and LD_LIBRARY_PATH.
@@ -84,6 +83,17 @@ QString environmentBlock(const QProcessEnvironment &environment);
 // and with this environment. Returns whether it was started.
 bool startHiddenCommandLine(const QString &commandLine, const QProcessEnvironment &environment);
 #endif
+
+// How an attempt to give a file another file's name turned out.
+enum class Replacement {
+    Done,
+    // The target is held by someone (a running program, an open handle, a
+    // lock): this usually goes away, so the attempt is worth repeating.
+    Busy,
+    // Waiting does not help: no permission, a read-only or full file system,
+    // a directory in the way.
+    Refused,
+};
 
 // Gives the file at from the name to in one step, replacing the file that
 // had it, so that to names the complete old or the complete new file at every

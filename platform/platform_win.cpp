@@ -1,5 +1,6 @@
 #include "platform/platform.h"
 
+#include "platform/filereplace_win_p.h"
 #include "platform/hiddenprocess.h"
 #include "platform/platform_p.h"
 

@@ -23,8 +23,18 @@ ORVANE_TEST_PACKAGES=(
     dpkg-dev make perl
 )
 
-# install_packages PACKAGE...: installs whichever of them are missing (as
-# root, or through sudo).
+# as_root COMMAND...: runs the command as root, through sudo when this shell
+# is not root already.
+as_root()
+{
+    if [ "$(id -u)" -eq 0 ]; then
+        "$@"
+    else
+        sudo "$@"
+    fi
+}
+
+# install_packages PACKAGE...: installs whichever of them are missing.
 install_packages()
 {
     local missing=() package
@@ -33,11 +43,9 @@ install_packages()
             || missing+=("$package")
     done
     ((${#missing[@]})) || return 0
-    local sudo=()
-    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
     echo "Installing: ${missing[*]}"
-    "${sudo[@]}" apt-get update
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y --no-install-recommends \
+    as_root apt-get update
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
         "${missing[@]}"
 }
 
@@ -56,9 +64,7 @@ ensure_locale()
     local name=$1 normalised
     normalised=$(echo "${name}" | tr 'A-Z' 'a-z' | sed 's/utf-8/utf8/')
     locale -a 2>/dev/null | tr 'A-Z' 'a-z' | grep -qx "$normalised" && return 0
-    local sudo=()
-    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-    "${sudo[@]}" localedef -i "${name%%.*}" -f "${name#*.}" "$name"
+    as_root localedef -i "${name%%.*}" -f "${name#*.}" "$name"
 }
 
 # build DIR [CMAKE-OPTION...]: configures and builds the project in DIR.

@@ -1,12 +1,6 @@
 #include "update/deferredcopy.h"
 
-#include "platform/hiddenprocess.h"
-#include "platform/platform.h"
 #include "update/errorreport.h"
-
-#include <QCoreApplication>
-#include <QDir>
-#include <QFile>
 
 namespace Update {
 
@@ -57,42 +51,6 @@ QStringList notCopied(const CopyList &copies, int from)
 }
 
 } // namespace
-
-bool startDeferredCopy(const DeferredCopy &copy, const QProcessEnvironment &environment)
-{
-#ifdef Q_OS_WIN
-    const qint64 chain = QCoreApplication::applicationPid();
-    const QString commandLine =
-        deferredCopyCommandLine(copy.copies.size(), !copy.otherErrors.isEmpty());
-    if (!Platform::fitsCommandBuffer(static_cast<std::size_t>(commandLine.size())))
-        return false;
-    // Only a failure of this chain may show an error file: the interpreter
-    // opens one when it finds one.
-    QFile::remove(copy.errorFile);
-    const auto reports = deferredCopyReports(copy, chain);
-    const auto removeReports = [&reports] {
-        for (const auto &report : reports)
-            QFile::remove(report.first);
-    };
-    for (const auto &report : reports) {
-        if (writeErrorFile(report.first, report.second) != Install::Ok) {
-            removeReports();
-            return false;
-        }
-    }
-    // The interpreter gets the children's environment with the paths added.
-    QProcessEnvironment interpreterEnvironment = environment;
-    for (const auto &variable : deferredCopyVariables(copy, chain))
-        interpreterEnvironment.insert(variable.first, variable.second);
-    if (Platform::startHiddenCommandLine(commandLine, interpreterEnvironment))
-        return true;
-    removeReports();
-    return false;
-#else
-    return Platform::startDetached(QStringLiteral("/bin/sh"), deferredCopyShellArguments(copy),
-                                   environment);
-#endif
-}
 
 QString deferredCopyCommandLine(int copyCount, bool otherErrors)
 {

@@ -1,5 +1,7 @@
 #include "update/errorreport.h"
 
+#include "installation/installation.h"
+
 #include <QDebug>
 #include <QFile>
 
@@ -39,7 +41,7 @@ Install::ExitCode writeErrorFile(const QString &path, const QStringList &errors)
 {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
-        qDebug() << QString(QStringLiteral("Error. Can't open err file ") + file.errorString());
+        Install::logError("Error. Can't open err file ", file.errorString());
         return Install::CannotOpenErrorFile;
     }
     file.write(errorFileContent(errors));
@@ -47,7 +49,7 @@ Install::ExitCode writeErrorFile(const QString &path, const QStringList &errors)
     // the buffer goes out; close() could not report it any more.
     file.flush();
     if (file.error() != QFileDevice::NoError) {
-        qDebug() << QString(QStringLiteral("Error. Can't write to err file ") + file.errorString());
+        Install::logError("Error. Can't write to err file ", file.errorString());
         file.close();
         return Install::CannotWriteErrorFile;
     }

@@ -1,5 +1,7 @@
 #include "update/replacement.h"
 
+#include "installation/installation.h"
+
 #include "platform/platform.h"
 #include "update/errorreport.h"
 
@@ -97,7 +99,7 @@ bool copyThrough(QFile &source, QFileDevice &destination, QString *reason)
 // Copies source into staged, a new file beside the target, with the new
 // version's permissions. The pass flushes it to the disk before it takes the
 // target's name.
-bool stage(QFile &source, QTemporaryFile &staged, QString *reason)
+bool copyToStaged(QFile &source, QTemporaryFile &staged, QString *reason)
 {
     if (!source.open(QIODevice::ReadOnly)) {
         *reason = source.errorString();
@@ -259,7 +261,7 @@ void Pass::stage(const QString &name)
     QTemporaryFile staged(entry.directory + QLatin1Char('/') +
                           stagedFileTemplate(entry.targetPath.mid(separator + 1)));
     QString reason;
-    if (!::Update::stage(source, staged, &reason)) {
+    if (!copyToStaged(source, staged, &reason)) {
         entry.message = cannotCopyMessage(entry.sourcePath, reason);
         entry.pending = true;
         return;
@@ -373,8 +375,8 @@ void Pass::syncFolders()
     for (const QString &directory : qAsConst(m_syncedFolders)) {
         QString reason;
         if (!Platform::syncDirectory(directory, &reason))
-            qDebug() << QString(QStringLiteral("Error. Can't flush directory ") + directory +
-                                QStringLiteral(": ") + reason);
+            Install::logError("Error. Can't flush directory ",
+                              directory + QStringLiteral(": ") + reason);
     }
 }
 
@@ -430,7 +432,7 @@ PassResult replaceFiles(const QStringList &names, const QString &appDir, const Q
         // A working directory that takes no lock file takes no error file
         // either; the update itself may still work, so it goes on, but
         // without the lock it leaves other runs' staged files alone.
-        qDebug() << QString(QStringLiteral("Error. Can't create lock file ") + lockPath);
+        Install::logError("Error. Can't create lock file ", lockPath);
         pass.setMayRemoveLeftovers(false);
         break;
     }

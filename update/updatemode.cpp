@@ -1,5 +1,7 @@
 #include "update/updatemode.h"
 
+#include "installation/installation.h"
+
 #include "platform/platform.h"
 #include "update/deferredcopy.h"
 #include "update/errorreport.h"
@@ -27,7 +29,7 @@ Install::ExitCode finish(const PassResult &pass, const QString &restartProgram,
 
     if (pass.errors.isEmpty()) {
         if (!Platform::startDetached(restartProgram, QStringList(), environment, startDirectory))
-            qDebug() << QString(QStringLiteral("Error. Can't restart ") + restartProgram);
+            Install::logError("Error. Can't restart ", restartProgram);
         qDebug() << "Success!";
         return Install::Ok;
     }
@@ -37,7 +39,7 @@ Install::ExitCode finish(const PassResult &pass, const QString &restartProgram,
         return written;
     // Without a desktop there is no editor; the log then tells where to look.
     if (!Platform::startEditor(path, environment))
-        qDebug() << QString(QStringLiteral("Error. Can't open err file in editor ") + path);
+        Install::logError("Error. Can't open err file in editor ", path);
     return Install::Ok;
 }
 

@@ -1,0 +1,14 @@
+#include "update/deferredcopy.h"
+
+#include "platform/platform.h"
+
+namespace Update {
+
+// /bin/sh with GNU coreutils ("cp -T", "chmod --reference", "sync FILE").
+bool startDeferredCopy(const DeferredCopy &copy, const QProcessEnvironment &environment)
+{
+    return Platform::startDetached(QStringLiteral("/bin/sh"), deferredCopyShellArguments(copy),
+                                   environment);
+}
+
+} // namespace Update

@@ -1,0 +1,44 @@
+#include "update/deferredcopy.h"
+
+#include "platform/hiddenprocess.h"
+#include "platform/platform.h"
+#include "update/errorreport.h"
+
+#include <QCoreApplication>
+#include <QFile>
+
+namespace Update {
+
+// The hidden cmd.exe, started through the Windows API.
+bool startDeferredCopy(const DeferredCopy &copy, const QProcessEnvironment &environment)
+{
+    const qint64 chain = QCoreApplication::applicationPid();
+    const QString commandLine =
+        deferredCopyCommandLine(copy.copies.size(), !copy.otherErrors.isEmpty());
+    if (!Platform::fitsCommandBuffer(static_cast<std::size_t>(commandLine.size())))
+        return false;
+    // Only a failure of this chain may show an error file: the interpreter
+    // opens one when it finds one.
+    QFile::remove(copy.errorFile);
+    const auto reports = deferredCopyReports(copy, chain);
+    const auto removeReports = [&reports] {
+        for (const auto &report : reports)
+            QFile::remove(report.first);
+    };
+    for (const auto &report : reports) {
+        if (writeErrorFile(report.first, report.second) != Install::Ok) {
+            removeReports();
+            return false;
+        }
+    }
+    // The interpreter gets the children's environment with the paths added.
+    QProcessEnvironment interpreterEnvironment = environment;
+    for (const auto &variable : deferredCopyVariables(copy, chain))
+        interpreterEnvironment.insert(variable.first, variable.second);
+    if (Platform::startHiddenCommandLine(commandLine, interpreterEnvironment))
+        return true;
+    removeReports();
+    return false;
+}
+
+} // namespace Update
