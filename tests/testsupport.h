@@ -122,15 +122,18 @@ QProcessEnvironment withoutDisplayVariables(QProcessEnvironment env);
 // The texts of a list's entries, in order.
 QStringList listTexts(const QListWidget *list);
 
-// The child of parent of type T with this object name; a missing one fails
-// the test at once with its name rather than crashing it later.
+// The child of parent of type T with this object name. A missing one fails
+// the test at the caller's line with its name, and a stand-in without parent
+// is returned, so that a caller using the result at once goes on to its end
+// instead of crashing the whole test program.
 template<typename T>
-T *child(const QObject &parent, const char *name)
+T *child(const QObject &parent, const char *name, const char *file = __builtin_FILE(),
+         int line = __builtin_LINE())
 {
-    T *found = parent.findChild<T *>(QString::fromLatin1(name));
-    if (!found)
-        QTest::qFail(name, __FILE__, __LINE__);
-    return found;
+    if (T *found = parent.findChild<T *>(QString::fromLatin1(name)))
+        return found;
+    QTest::qFail(qPrintable(QStringLiteral("no child named ") + QLatin1String(name)), file, line);
+    return new T;
 }
 
 // The user the tests drop to, and the command prefix that runs a program as

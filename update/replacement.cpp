@@ -19,6 +19,36 @@
 #include <QTemporaryFile>
 #include <QTimer>
 
+/*
+  How an installation file is replaced, and why this way.
+
+  The user's installation must never be left worse than it was found: at
+  every instant, even when the program is killed or the power goes, each
+  installed name holds its complete old or its complete new version, and
+  nothing that failed is called a success.
+
+  - Every new version is first copied beside its target as a staged file
+    (".<name>.orvane-new-XXXXXX"): in the same directory, so that the final
+    rename stays on one file system and replaces the name in one step. Linux
+    copies inside the kernel and starts the writeback at once; the staged
+    file usually has no name until it is complete.
+  - All staged files are flushed before any takes a target's name: one
+    syncfs per file system on Linux (one journal commit for all files, not
+    one per file), FlushFileBuffers per file on Windows. A flush that fails
+    uses no staged file, since after a power cut its name could hold an
+    empty file.
+  - Then each staged file is renamed over its target. A target held by
+    someone (mounted on, a running program on Windows) is tried again a few
+    times; a refusal that waiting cannot change is not. What cannot be
+    replaced now is left to the deferred copy, which runs after the program
+    has ended, with the same one-step rename.
+  - Last, every directory that received new names is flushed, so that the
+    names themselves survive a power cut.
+  - One pass at a time holds Orvane.lock in the working directory. Only the
+    holder removes staged files that a killed run left behind: no other
+    run can be writing them then.
+*/
+
 namespace Update {
 
 namespace {
