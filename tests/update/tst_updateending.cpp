@@ -308,7 +308,7 @@ void TestUpdateEnding::shellRunsTheChain()
         QCOMPARE(lines.mid(0, otherErrors.size()), otherErrors);
         QCOMPARE(lines.size(), otherErrors.size() + notCopied.size());
         for (int i = 0; i < notCopied.size(); ++i) {
-            const QString line = lines.at(otherErrors.size() + i);
+            const QString &line = lines.at(otherErrors.size() + i);
             QVERIFY2(line.startsWith(notCopied.at(i)) && (i == 0) == (line != notCopied.at(i)),
                      qPrintable(line));
         }
