@@ -38,6 +38,19 @@ bool Installation::writeFile(const QString &relativePath, const QByteArray &cont
     return ::writeFile(path() + QLatin1Char('/') + relativePath, content);
 }
 
+bool Installation::addInstallersQt(const QByteArray &qtConf)
+{
+    if (qtConf.isNull())
+        return true;
+    bool written = writeFile(QStringLiteral("qt.conf"), qtConf);
+    for (const char *plugin :
+         {"libqxcb.so", "libqoffscreen.so", "libqminimal.so", "qwindows.dll"}) {
+        for (const char *dir : {"platforms/", "plugins/platforms/"})
+            written = writeFile(QLatin1String(dir) + QLatin1String(plugin), "garbage") && written;
+    }
+    return written;
+}
+
 Installation::Result Installation::run(const QStringList &arguments,
                                        const QProcessEnvironment &environment,
                                        const QString &workingDirectory, const QStringList &wrapper)

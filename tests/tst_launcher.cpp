@@ -61,22 +61,30 @@ void TestLauncher::argumentBytesReachInstaller_data()
 {
     QTest::addColumn<QString>("program");
     QTest::addColumn<QByteArray>("libpath"); // null: none
+    QTest::addColumn<QByteArray>("qtConf");  // null: none
 
-    QTest::newRow("Orvane") << ORVANE_BINARY << QByteArray();
-    QTest::newRow("OrvanePaths, not to be asked again")
-        << ORVANEPATHS_BINARY << QByteArray("show = 0\n");
+    for (const QByteArray &qtConf : {QByteArray(), QByteArray("[Paths]\nPlugins=plugins\n"),
+                                     QByteArray("[Paths]\nPrefix=.\n")}) {
+        const QByteArray beside = qtConf.isNull() ? "" : ", qt.conf " + qtConf.mid(8).trimmed();
+        QTest::newRow("Orvane" + beside) << ORVANE_BINARY << QByteArray() << qtConf;
+        QTest::newRow("OrvanePaths, not to be asked again" + beside)
+            << ORVANEPATHS_BINARY << QByteArray("show = 0\n") << qtConf;
+    }
 }
 
 // Arguments that are no text in the locale's encoding reach the installer
-// byte for byte, beside ones that are.
+// byte for byte, beside ones that are; the installer's own Qt beside the
+// program changes nothing.
 void TestLauncher::argumentBytesReachInstaller()
 {
     QFETCH(QString, program);
     QFETCH(QByteArray, libpath);
+    QFETCH(QByteArray, qtConf);
     Installation installation(program);
     QVERIFY(installation.isValid());
     if (!libpath.isNull())
         QVERIFY(installation.writeFile("workdir/libpath", libpath));
+    QVERIFY(installation.addInstallersQt(qtConf));
     QProcessEnvironment environment = Installation::testEnvironment();
     environment.insert("LC_ALL", "C.UTF-8");
 
