@@ -460,17 +460,23 @@ void TestWine::missingSourcesOpenErrorFile()
 void TestWine::unicodeEnvironment_data()
 {
     QTest::addColumn<QString>("program");
-    QTest::newRow("Orvane") << ORVANE_EXE;
-    QTest::newRow("OrvanePaths, not to be asked again") << ORVANEPATHS_EXE;
+    QTest::addColumn<QByteArray>("qtConf"); // null: none
+    QTest::newRow("Orvane") << ORVANE_EXE << QByteArray();
+    QTest::newRow("OrvanePaths, not to be asked again") << ORVANEPATHS_EXE << QByteArray();
+    QTest::newRow("Orvane, qt.conf Plugins=plugins")
+        << ORVANE_EXE << QByteArray("[Paths]\nPlugins=plugins\n");
 }
 
 // Characters outside the 8-bit code page (1251 here) in the inherited PATH
-// and in the library directories reach the installer unchanged.
+// and in the library directories reach the installer unchanged. A shared
+// Qt's files beside the static program change nothing.
 void TestWine::unicodeEnvironment()
 {
     QFETCH(QString, program);
+    QFETCH(QByteArray, qtConf);
     Installation installation = install(program);
     QVERIFY(installation.isValid());
+    QVERIFY(installation.addInstallersQt(qtConf));
     QVERIFY(installation.writeFile("workdir/libpath",
                                    "\npath = D:\\Müller\\odbc\npath = E:\\客户端\nshow = 0\n"));
     QProcessEnvironment environment = m_environment;
@@ -495,6 +501,8 @@ void TestWine::windowStartsInstaller()
     Installation installation = install(QStringLiteral(ORVANEPATHS_EXE));
     QVERIFY(installation.isValid());
     QVERIFY(installation.writeFile("workdir/libpath", "\npath = D:\\odbc\\lib\nshow = 1\n"));
+    // The installer's own shared Qt beside the program changes nothing.
+    QVERIFY(installation.addInstallersQt("[Paths]\nPrefix=.\n"));
     QProcess paths;
     QProcessEnvironment environment = m_environment;
     environment.insert("LD_LIBRARY_PATH", "C:\\inherited");
