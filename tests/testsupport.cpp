@@ -40,15 +40,9 @@ bool Installation::writeFile(const QString &relativePath, const QByteArray &cont
 
 bool Installation::addInstallersQt(const QByteArray &qtConf)
 {
-    if (qtConf.isNull())
-        return true;
-    bool written = writeFile(QStringLiteral("qt.conf"), qtConf);
-    for (const char *plugin :
-         {"libqxcb.so", "libqoffscreen.so", "libqminimal.so", "qwindows.dll"}) {
-        for (const char *dir : {"platforms/", "plugins/platforms/"})
-            written = writeFile(QLatin1String(dir) + QLatin1String(plugin), "garbage") && written;
-    }
-    return written;
+    return writeFile(QStringLiteral("qt.conf"), qtConf) &&
+           writeFile(QStringLiteral("platforms/qwindows.dll"), "garbage") &&
+           writeFile(QStringLiteral("plugins/platforms/libqxcb.so"), "garbage");
 }
 
 Installation::Result Installation::run(const QStringList &arguments,

@@ -37,7 +37,7 @@ public:
     // Writes a file below the installation, creating its directories.
     bool writeFile(const QString &relativePath, const QByteArray &content);
     // The installer's own Qt deployed beside the program: a qt.conf with this
-    // content (none when it is null) and platform plugins that are garbage.
+    // content and platform plugins that are garbage.
     bool addInstallersQt(const QByteArray &qtConf);
 
     struct Result

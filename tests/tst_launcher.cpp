@@ -61,20 +61,16 @@ void TestLauncher::argumentBytesReachInstaller_data()
 {
     QTest::addColumn<QString>("program");
     QTest::addColumn<QByteArray>("libpath"); // null: none
-    QTest::addColumn<QByteArray>("qtConf");  // null: none
+    QTest::addColumn<QByteArray>("qtConf");  // the installer's, beside the program
 
-    for (const QByteArray &qtConf : {QByteArray(), QByteArray("[Paths]\nPlugins=plugins\n"),
-                                     QByteArray("[Paths]\nPrefix=.\n")}) {
-        const QByteArray beside = qtConf.isNull() ? "" : ", qt.conf " + qtConf.mid(8).trimmed();
-        QTest::newRow("Orvane" + beside) << ORVANE_BINARY << QByteArray() << qtConf;
-        QTest::newRow("OrvanePaths, not to be asked again" + beside)
-            << ORVANEPATHS_BINARY << QByteArray("show = 0\n") << qtConf;
-    }
+    QTest::newRow("Orvane, qt.conf Plugins=plugins")
+        << ORVANE_BINARY << QByteArray() << QByteArray("[Paths]\nPlugins=plugins\n");
+    QTest::newRow("OrvanePaths, not to be asked again, qt.conf Prefix=.")
+        << ORVANEPATHS_BINARY << QByteArray("show = 0\n") << QByteArray("[Paths]\nPrefix=.\n");
 }
 
 // Arguments that are no text in the locale's encoding reach the installer
-// byte for byte, beside ones that are; the installer's own Qt beside the
-// program changes nothing.
+// byte for byte, beside ones that are.
 void TestLauncher::argumentBytesReachInstaller()
 {
     QFETCH(QString, program);
@@ -82,9 +78,9 @@ void TestLauncher::argumentBytesReachInstaller()
     QFETCH(QByteArray, qtConf);
     Installation installation(program);
     QVERIFY(installation.isValid());
+    QVERIFY(installation.addInstallersQt(qtConf));
     if (!libpath.isNull())
         QVERIFY(installation.writeFile("workdir/libpath", libpath));
-    QVERIFY(installation.addInstallersQt(qtConf));
     QProcessEnvironment environment = Installation::testEnvironment();
     environment.insert("LC_ALL", "C.UTF-8");
 

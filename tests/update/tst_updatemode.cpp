@@ -43,13 +43,12 @@ static QProcessEnvironment withPathFirst(const QString &dir)
 void TestUpdateMode::updateRestartsTheProgram_data()
 {
     QTest::addColumn<QStringList>("names");
-    QTest::addColumn<QByteArray>("qtConf"); // null: none
+    QTest::addColumn<QByteArray>("qtConf"); // the installer's, beside the program
 
-    const QStringList both{"Orvane", "plugins/sql/x.so"};
-    QTest::newRow("no names") << QStringList() << QByteArray();
-    QTest::newRow("the program itself and a library in a new directory") << both << QByteArray();
-    QTest::newRow("qt.conf Plugins=plugins") << both << QByteArray("[Paths]\nPlugins=plugins\n");
-    QTest::newRow("qt.conf Prefix=.") << both << QByteArray("[Paths]\nPrefix=.\n");
+    QTest::newRow("no names, qt.conf Plugins=plugins")
+        << QStringList() << QByteArray("[Paths]\nPlugins=plugins\n");
+    QTest::newRow("the program itself and a library in a new directory, qt.conf Prefix=.")
+        << QStringList{"Orvane", "plugins/sql/x.so"} << QByteArray("[Paths]\nPrefix=.\n");
 }
 
 void TestUpdateMode::updateRestartsTheProgram()

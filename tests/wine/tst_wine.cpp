@@ -221,6 +221,8 @@ void TestWine::handOverArguments()
     QFETCH(QStringList, arguments);
     Installation installation = install();
     QVERIFY(installation.isValid());
+    // The installer's own shared Qt beside the program changes nothing.
+    QVERIFY(installation.addInstallersQt("[Paths]\nPlugins=plugins\n"));
     QProcessEnvironment environment = m_environment;
     environment.insert(QStringLiteral("STANDIN_LINGER_MS"), QStringLiteral("3000"));
 
@@ -460,23 +462,17 @@ void TestWine::missingSourcesOpenErrorFile()
 void TestWine::unicodeEnvironment_data()
 {
     QTest::addColumn<QString>("program");
-    QTest::addColumn<QByteArray>("qtConf"); // null: none
-    QTest::newRow("Orvane") << ORVANE_EXE << QByteArray();
-    QTest::newRow("OrvanePaths, not to be asked again") << ORVANEPATHS_EXE << QByteArray();
-    QTest::newRow("Orvane, qt.conf Plugins=plugins")
-        << ORVANE_EXE << QByteArray("[Paths]\nPlugins=plugins\n");
+    QTest::newRow("Orvane") << ORVANE_EXE;
+    QTest::newRow("OrvanePaths, not to be asked again") << ORVANEPATHS_EXE;
 }
 
 // Characters outside the 8-bit code page (1251 here) in the inherited PATH
-// and in the library directories reach the installer unchanged. A shared
-// Qt's files beside the static program change nothing.
+// and in the library directories reach the installer unchanged.
 void TestWine::unicodeEnvironment()
 {
     QFETCH(QString, program);
-    QFETCH(QByteArray, qtConf);
     Installation installation = install(program);
     QVERIFY(installation.isValid());
-    QVERIFY(installation.addInstallersQt(qtConf));
     QVERIFY(installation.writeFile("workdir/libpath",
                                    "\npath = D:\\Müller\\odbc\npath = E:\\客户端\nshow = 0\n"));
     QProcessEnvironment environment = m_environment;
