@@ -38,6 +38,13 @@ bool Installation::writeFile(const QString &relativePath, const QByteArray &cont
     return ::writeFile(path() + QLatin1Char('/') + relativePath, content);
 }
 
+bool Installation::addInstallersQt(const QByteArray &qtConf)
+{
+    return writeFile(QStringLiteral("qt.conf"), qtConf) &&
+           writeFile(QStringLiteral("platforms/qwindows.dll"), "garbage") &&
+           writeFile(QStringLiteral("plugins/platforms/libqxcb.so"), "garbage");
+}
+
 Installation::Result Installation::run(const QStringList &arguments,
                                        const QProcessEnvironment &environment,
                                        const QString &workingDirectory, const QStringList &wrapper)

@@ -36,6 +36,9 @@ public:
     bool addExecutable(const QString &source, const QString &name);
     // Writes a file below the installation, creating its directories.
     bool writeFile(const QString &relativePath, const QByteArray &content);
+    // The installer's own Qt deployed beside the program: a qt.conf with this
+    // content and platform plugins that are garbage.
+    bool addInstallersQt(const QByteArray &qtConf);
 
     struct Result
     {

@@ -61,10 +61,12 @@ void TestLauncher::argumentBytesReachInstaller_data()
 {
     QTest::addColumn<QString>("program");
     QTest::addColumn<QByteArray>("libpath"); // null: none
+    QTest::addColumn<QByteArray>("qtConf");  // the installer's, beside the program
 
-    QTest::newRow("Orvane") << ORVANE_BINARY << QByteArray();
-    QTest::newRow("OrvanePaths, not to be asked again")
-        << ORVANEPATHS_BINARY << QByteArray("show = 0\n");
+    QTest::newRow("Orvane, qt.conf Plugins=plugins")
+        << ORVANE_BINARY << QByteArray() << QByteArray("[Paths]\nPlugins=plugins\n");
+    QTest::newRow("OrvanePaths, not to be asked again, qt.conf Prefix=.")
+        << ORVANEPATHS_BINARY << QByteArray("show = 0\n") << QByteArray("[Paths]\nPrefix=.\n");
 }
 
 // Arguments that are no text in the locale's encoding reach the installer
@@ -73,8 +75,10 @@ void TestLauncher::argumentBytesReachInstaller()
 {
     QFETCH(QString, program);
     QFETCH(QByteArray, libpath);
+    QFETCH(QByteArray, qtConf);
     Installation installation(program);
     QVERIFY(installation.isValid());
+    QVERIFY(installation.addInstallersQt(qtConf));
     if (!libpath.isNull())
         QVERIFY(installation.writeFile("workdir/libpath", libpath));
     QProcessEnvironment environment = Installation::testEnvironment();

@@ -43,17 +43,21 @@ static QProcessEnvironment withPathFirst(const QString &dir)
 void TestUpdateMode::updateRestartsTheProgram_data()
 {
     QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QByteArray>("qtConf"); // the installer's, beside the program
 
-    QTest::newRow("no names") << QStringList();
-    QTest::newRow("the program itself and a library in a new directory")
-        << QStringList{"Orvane", "plugins/sql/x.so"};
+    QTest::newRow("no names, qt.conf Plugins=plugins")
+        << QStringList() << QByteArray("[Paths]\nPlugins=plugins\n");
+    QTest::newRow("the program itself and a library in a new directory, qt.conf Prefix=.")
+        << QStringList{"Orvane", "plugins/sql/x.so"} << QByteArray("[Paths]\nPrefix=.\n");
 }
 
 void TestUpdateMode::updateRestartsTheProgram()
 {
     QFETCH(QStringList, names);
+    QFETCH(QByteArray, qtConf);
     Installation installation;
     QVERIFY(installation.isValid());
+    QVERIFY(installation.addInstallersQt(qtConf));
     // A new version of the program: the built one with a few bytes appended,
     // which keeps it runnable.
     const QByteArray newProgram = readFile(installation.programPath()) + "new version";

@@ -221,6 +221,8 @@ void TestWine::handOverArguments()
     QFETCH(QStringList, arguments);
     Installation installation = install();
     QVERIFY(installation.isValid());
+    // The installer's own shared Qt beside the program changes nothing.
+    QVERIFY(installation.addInstallersQt("[Paths]\nPlugins=plugins\n"));
     QProcessEnvironment environment = m_environment;
     environment.insert(QStringLiteral("STANDIN_LINGER_MS"), QStringLiteral("3000"));
 
@@ -516,6 +518,8 @@ void TestWine::windowStartsInstaller()
     Installation installation = install(QStringLiteral(ORVANEPATHS_EXE));
     QVERIFY(installation.isValid());
     QVERIFY(installation.writeFile("workdir/libpath", "\npath = D:\\odbc\\lib\nshow = 1\n"));
+    // The installer's own shared Qt beside the program changes nothing.
+    QVERIFY(installation.addInstallersQt("[Paths]\nPrefix=.\n"));
     QProcess paths;
     QProcessEnvironment environment = m_environment;
     environment.insert("LD_LIBRARY_PATH", "C:\\inherited");
