@@ -1,6 +1,7 @@
 #include "testsupport.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -252,4 +253,17 @@ QString deadDisplay()
         if (!QFileInfo::exists(socket) && !sockets.contains(socket.toUtf8() + '\n'))
             return QStringLiteral(":%1").arg(number);
     }
+}
+
+bool processMentioning(const QString &text)
+{
+    const QByteArray needle = QFile::encodeName(text);
+    QDirIterator processes(QStringLiteral("/proc"), QDir::Dirs | QDir::NoDotAndDotDot);
+    while (processes.hasNext()) {
+        const QString cmdline = processes.next() + QStringLiteral("/cmdline");
+        if (processes.fileName() != QString::number(QCoreApplication::applicationPid()) &&
+            readFile(cmdline).contains(needle))
+            return true;
+    }
+    return false;
 }

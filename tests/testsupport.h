@@ -96,6 +96,10 @@ private:
     QString m_name;
 };
 
+// Whether a process other than this one whose command line mentions text
+// is running.
+bool processMentioning(const QString &text);
+
 // The content of a file; empty when it cannot be read.
 QByteArray readFile(const QString &path);
 

@@ -82,7 +82,10 @@ QString deferredCopyCommandLine(int copyCount, bool otherErrors)
     }
     // The restarted program resolves a relative working directory against
     // its current directory: it starts where the program was started.
-    commandLine += QStringLiteral(" && cd /d \"%ORVANE_D%\" && \"%ORVANE_R%\"");
+    // "start" hands the program over and returns: the interpreter does not
+    // wait for it, so its end, whatever its exit code, is no failure of the
+    // chain.
+    commandLine += QStringLiteral(" && cd /d \"%ORVANE_D%\" && start \"\" \"%ORVANE_R%\"");
     // "&&" binds tighter than "||": whichever step failed, the temporary
     // files go (those already moved into place no longer exist), and so do
     // the reports, the one of the failed copy into the error file.

@@ -56,7 +56,7 @@ void TestUpdateEnding::windowsCommandLine()
                 " && move /Y \"%ORVANE_N2%\" \"%ORVANE_T2%\" && del \"%ORVANE_E%2\""
                 " && move /Y \"%ORVANE_E%0\" \"%ORVANE_F%\""
                 " && start \"\" notepad.exe \"%ORVANE_F%\""
-                " && cd /d \"%ORVANE_D%\" && \"%ORVANE_R%\""
+                " && cd /d \"%ORVANE_D%\" && start \"\" \"%ORVANE_R%\""
                 " || (del /f /q \"%ORVANE_N1%\" \"%ORVANE_N2%\" \"%ORVANE_E%0\""
                 " & move /Y \"%ORVANE_E%2\" \"%ORVANE_F%\" & move /Y \"%ORVANE_E%1\" \"%ORVANE_F%\""
                 " & if exist \"%ORVANE_F%\" start \"\" notepad.exe \"%ORVANE_F%\")"));

@@ -259,19 +259,6 @@ void TestUpdateMode::restartKeepsStartDirectory()
         QCOMPARE(readFile(installation.path() + "/data/table.bin"), QByteArray("new table"));
 }
 
-// Whether a process whose command line mentions text is running.
-static bool processMentioning(const QString &text)
-{
-    const QByteArray needle = QFile::encodeName(text);
-    QDirIterator processes("/proc", QDir::Dirs | QDir::NoDotAndDotDot);
-    while (processes.hasNext()) {
-        const QString cmdline = processes.next() + "/cmdline";
-        if (processes.fileName() != QString::number(getpid()) && readFile(cmdline).contains(needle))
-            return true;
-    }
-    return false;
-}
-
 // A full disk under the target: neither the pass nor the deferred copy may
 // leave a half-written file or a temporary one, and a failed deferred copy
 // does not restart the program.
