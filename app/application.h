@@ -37,10 +37,10 @@ struct DisplayScale
 // program starts. The user's own choice (QT_QPA_PLATFORM, -platform) stands.
 //
 // A program that may show a window scales it with the desktop (Qt 6 does so
-// by itself): on X11 by the X resource Xft.dpi, or without it by the DPI of
-// the screen's physical size; on Windows by the system's DPI setting. Every
-// step counts as it is, 125 % as 1.25, so fonts and geometry grow together
-// and no text is cut. The user's own QT_SCALE_FACTOR,
+// by itself): on X11 by the X resource Xft.dpi (without it, Qt 5 takes the
+// DPI of the screen's physical size, Qt 6 takes 96); on Windows by the
+// system's DPI setting. Every step counts as it is, 125 % as 1.25, so fonts
+// and geometry grow together and no text is cut. The user's own QT_SCALE_FACTOR,
 // QT_SCREEN_SCALE_FACTORS, QT_ENABLE_HIGHDPI_SCALING and QT_FONT_DPI still
 // take effect.
 class Application : private Detail::PlatformChoice,
