@@ -21,8 +21,26 @@ Detail::PlatformChoice::PlatformChoice(Windows windows)
     chosen = true;
 }
 
+Detail::DisplayScale::DisplayScale(Windows windows)
+{
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    if (windows == Windows::None)
+        return;
+    // Without scaling Qt 5 draws the fonts at the desktop's DPI but keeps the
+    // form's pixel geometry, which cuts the texts off from 125 % on.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    // Rounded, 125 % would count as 1 and 150 % as 2.
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
+        Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+#else
+    Q_UNUSED(windows)
+#endif
+}
+
 Application::Application(int &argc, char **argv, Windows windows)
     : PlatformChoice(windows)
+    , DisplayScale(windows)
     , QApplication(argc, argv)
 {
     if (chosen)

@@ -20,6 +20,13 @@ struct PlatformChoice
     explicit PlatformChoice(Windows windows);
     bool chosen = false;
 };
+
+// Lets a program that may show a window follow the desktop's display scale.
+// A base of Application too, since Qt reads it when QApplication is built.
+struct DisplayScale
+{
+    explicit DisplayScale(Windows windows);
+};
 } // namespace Detail
 
 // The application object of Orvane's programs. It takes argc and argv first
@@ -28,7 +35,17 @@ struct PlatformChoice
 // does not abort it: it comes up on a platform that needs none, and takes
 // that choice back at once, so that it does not reach the processes the
 // program starts. The user's own choice (QT_QPA_PLATFORM, -platform) stands.
-class Application : private Detail::PlatformChoice, public QApplication
+//
+// A program that may show a window scales it with the desktop (Qt 6 does so
+// by itself): on X11 by the X resource Xft.dpi (without it, Qt 5 takes the
+// DPI of the screen's physical size, Qt 6 takes 96); on Windows by the
+// system's DPI setting. Every step counts as it is, 125 % as 1.25, so fonts
+// and geometry grow together and no text is cut. The user's own QT_SCALE_FACTOR,
+// QT_SCREEN_SCALE_FACTORS, QT_ENABLE_HIGHDPI_SCALING and QT_FONT_DPI still
+// take effect.
+class Application : private Detail::PlatformChoice,
+                    private Detail::DisplayScale,
+                    public QApplication
 {
 public:
     Application(int &argc, char **argv, Windows windows);

@@ -10,6 +10,7 @@
 #include "window/orvane.h"
 
 #include <QDebug>
+#include <QTimer>
 
 int main(int argc, char *argv[])
 {
@@ -37,5 +38,16 @@ int main(int argc, char *argv[])
     // user's language; only here, where a window is shown.
     Startup::installQtTranslation();
     window.show();
+    // Asked for by the tests of display scaling, once the window is up: the
+    // scale it is drawn at and the texts that do not fit.
+    if (qEnvironmentVariableIsSet("ORVANE_LAYOUT_REPORT")) {
+        QTimer::singleShot(0, &window, [&window] {
+            const QStringList clipped = window.clippedTexts();
+            qDebug().noquote() << QStringLiteral("Layout: scale %1, texts cut: %2")
+                                      .arg(window.devicePixelRatioF())
+                                      .arg(clipped.isEmpty() ? QStringLiteral("none")
+                                                             : clipped.join(QLatin1Char(' ')));
+        });
+    }
     return app.exec();
 }

@@ -11,15 +11,17 @@ ORVANE_BUILD_PACKAGES=(
     qtbase5-dev qtbase5-dev-tools qttranslations5-l10n
 )
 # What the tests and checks need on top: Qt 6, the sanitizer and fuzzing
-# compilers, the style tools, a virtual X display, and MinGW-w64 with Wine
-# for the Windows parts.
+# compilers, the style tools, a virtual X display with X resources for the
+# desktop's scale, and MinGW-w64 with Wine for the Windows parts, with fonts
+# that stand in for Windows' dialog fonts.
 ORVANE_TEST_PACKAGES=(
     pkg-config python3
     qt6-base-dev qt6-qpa-plugins qt6-translations-l10n
     util-linux
     clang libclang-rt-14-dev clang-format clang-tidy
-    xvfb xdotool strace locales
+    xvfb xdotool x11-xserver-utils strace locales
     binutils-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine64
+    fonts-liberation
     dpkg-dev make perl
 )
 

@@ -87,6 +87,28 @@ QProcessEnvironment Installation::testEnvironment()
     return environment;
 }
 
+QByteArray waitForLayoutReport(QProcess &program, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    QByteArray output;
+    while (timer.elapsed() < timeoutMs && program.state() == QProcess::Running) {
+        program.waitForReadyRead(100);
+        output += program.readAll();
+        const int start = output.indexOf("Layout: ");
+        if (start >= 0 && output.indexOf('\n', start) > start)
+            return output.mid(start, output.indexOf('\n', start) - start).trimmed();
+    }
+    return output;
+}
+
+bool isScaledFormSize(const QSize &size, double scale)
+{
+    const int tolerance = 3;
+    return qAbs(size.width() - 400 * scale) <= tolerance &&
+           qAbs(size.height() - 408 * scale) <= tolerance;
+}
+
 QByteArray readFile(const QString &path)
 {
     QFile file(path);
@@ -187,11 +209,13 @@ bool VirtualDisplay::start(QString *reason)
         }
     }
     m_server = new QProcess;
-    // The server chooses a free display number and writes it to the pipe.
+    // The server chooses a free display number and writes it to the pipe. It
+    // keeps its X resources when the last client goes, as a desktop's does.
     m_server->start(QStringLiteral("Xvfb"),
                     {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                     QStringLiteral("0"), QStringLiteral("1024x768x24"),
-                     QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+                     QStringLiteral("0"), QStringLiteral("1920x1200x24"),
+                     QStringLiteral("-nolisten"), QStringLiteral("tcp"),
+                     QStringLiteral("-noreset")});
     QByteArray number;
     while (!number.contains('\n') && m_server->waitForReadyRead(10000))
         number += m_server->readAllStandardOutput();
@@ -203,18 +227,29 @@ bool VirtualDisplay::start(QString *reason)
     return true;
 }
 
-QByteArray VirtualDisplay::xdotool(const QStringList &arguments) const
+QByteArray VirtualDisplay::runTool(const QString &tool, const QStringList &arguments,
+                                   const QByteArray &input) const
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("DISPLAY"), m_name);
     process.setProcessEnvironment(environment);
-    process.start(QStringLiteral("xdotool"), arguments);
+    process.start(tool, arguments);
+    process.write(input);
+    process.closeWriteChannel();
     if (!process.waitForFinished(10000)) {
         process.kill();
         process.waitForFinished();
     }
     return process.readAllStandardOutput().trimmed();
+}
+
+QSize VirtualDisplay::windowSize(const QString &window) const
+{
+    // "Geometry: 600x612" among the lines.
+    const QByteArray geometry = xdotool({QStringLiteral("getwindowgeometry"), window});
+    const QList<QByteArray> size = geometry.mid(geometry.indexOf("Geometry: ") + 10).split('x');
+    return size.size() == 2 ? QSize(size.at(0).toInt(), size.at(1).toInt()) : QSize();
 }
 
 QString VirtualDisplay::waitForWindow(const QString &title, const QProcess *program,

@@ -7,6 +7,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -80,8 +81,16 @@ public:
     bool start(QString *reason);
     // The value for DISPLAY, such as ":1".
     QString name() const { return m_name; }
-    // Runs xdotool on this display and returns its trimmed output.
-    QByteArray xdotool(const QStringList &arguments) const;
+    // Runs an X tool on this display with input on its standard input and
+    // returns its trimmed output.
+    QByteArray runTool(const QString &tool, const QStringList &arguments,
+                       const QByteArray &input = QByteArray()) const;
+    QByteArray xdotool(const QStringList &arguments) const
+    {
+        return runTool(QStringLiteral("xdotool"), arguments);
+    }
+    // The size of a window in pixels of the display.
+    QSize windowSize(const QString &window) const;
     // Polls for a visible window with this title (while program runs, when
     // one is given); returns its id, or an empty text when none appeared
     // within timeoutMs.
@@ -99,6 +108,15 @@ private:
 // Whether a process other than this one whose command line mentions text
 // is running.
 bool processMentioning(const QString &text);
+
+// Waits for the line that OrvanePaths logs about its window when
+// ORVANE_LAYOUT_REPORT is set ("Layout: scale 1.5, texts cut: none") and
+// returns it; otherwise, after timeoutMs, the program's output.
+QByteArray waitForLayoutReport(QProcess &program, int timeoutMs = 20000);
+
+// Whether size is that of the window's form (400 x 408) at scale, within a
+// few pixels of rounding.
+bool isScaledFormSize(const QSize &size, double scale);
 
 // The content of a file; empty when it cannot be read.
 QByteArray readFile(const QString &path);

@@ -10,6 +10,7 @@
 #include <QFileDialog>
 #include <QProcessEnvironment>
 #include <QSaveFile>
+#include <QStyleOptionButton>
 #include <QToolTip>
 
 Orvane::Orvane(const QString &workDirPath, const QStringList &installerArgs, QWidget *parent,
@@ -67,6 +68,32 @@ void Orvane::startInstaller()
                        LibPath::libraryPathValue(environment.value(variable), listedPaths()));
     Platform::startDetached(Install::installerPath(QCoreApplication::applicationDirPath()),
                             installerArgs, environment);
+}
+
+QStringList Orvane::clippedTexts() const
+{
+    QStringList clipped;
+    const auto check = [&clipped](const QWidget *widget, const QString &text, const QRect &room) {
+        const QSize needed = widget->fontMetrics().size(Qt::TextShowMnemonic, text);
+        if (needed.width() > room.width() || needed.height() > room.height())
+            clipped.append(widget->objectName());
+    };
+    for (const QLabel *label : {ui.label_envOptions, ui.label_unixodbc})
+        check(label, label->text(), label->contentsRect());
+    for (const QAbstractButton *button : std::initializer_list<const QAbstractButton *>{
+             ui.pushButton_default, ui.pushButton_start, ui.pushButton_PathO, ui.checkBox_ask}) {
+        // The room for the text: the button's less its frame and padding,
+        // the check box's less its indicator.
+        QStyleOptionButton option;
+        option.initFrom(button);
+        option.text = button->text();
+        const bool checkBox = button == ui.checkBox_ask;
+        const QRect room = button->style()->subElementRect(checkBox ? QStyle::SE_CheckBoxContents
+                                                                    : QStyle::SE_PushButtonContents,
+                                                           &option, button);
+        check(button, option.text, room);
+    }
+    return clipped;
 }
 
 QPoint Orvane::widgetGlobalPos(const QWidget *widget)

@@ -39,6 +39,11 @@ public:
     // The reason of the last failed save.
     QString lastErrorText() const { return errorText; }
 
+    // The object names of the labels, buttons and check box whose text does
+    // not fit the room the widget has for it at its current font: empty when
+    // the window reads well.
+    QStringList clippedTexts() const;
+
     // A widget's top-left corner in screen coordinates, where tooltips about
     // it are shown.
     static QPoint widgetGlobalPos(const QWidget *widget);

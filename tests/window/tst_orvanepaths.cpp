@@ -12,6 +12,7 @@ class TestOrvanePaths : public QObject
 private slots:
     void dontAskStartsInstallerAtOnce_data();
     void dontAskStartsInstallerAtOnce();
+    void showsWindowWithoutLibpath_data();
     void showsWindowWithoutLibpath();
     void startupFailure();
     void withoutDisplay_data();
@@ -59,13 +60,41 @@ void TestOrvanePaths::dontAskStartsInstallerAtOnce()
     QCOMPARE(readFile(installation.workDir() + "/libpath"), stored);
 }
 
+void TestOrvanePaths::showsWindowWithoutLibpath_data()
+{
+    QTest::addColumn<int>("dpi");               // the desktop's Xft.dpi
+    QTest::addColumn<QStringList>("variables"); // the user's own, NAME=VALUE
+    QTest::addColumn<double>("scale");          // the window's
+    QTest::addColumn<bool>("fits");             // every text fits its widget
+
+    QTest::newRow("100 %") << 96 << QStringList() << 1.0 << true;
+    QTest::newRow("125 %") << 120 << QStringList() << 1.25 << true;
+    QTest::newRow("150 %") << 144 << QStringList() << 1.5 << true;
+    QTest::newRow("200 %") << 192 << QStringList() << 2.0 << true;
+    // The user's own settings still count: scaling switched off leaves the
+    // fonts at 150 % in the geometry of 100 %, which cuts the texts.
+    QTest::newRow("150 %, scaling switched off")
+        << 144 << QStringList{"QT_ENABLE_HIGHDPI_SCALING=0"} << 1.0 << false;
+    QTest::newRow("100 %, scale factor 1.5")
+        << 96 << QStringList{"QT_SCALE_FACTOR=1.5"} << 1.5 << true;
+}
+
 void TestOrvanePaths::showsWindowWithoutLibpath()
 {
-    // The window is looked for and clicked on a virtual X display of its own.
+    QFETCH(int, dpi);
+    QFETCH(QStringList, variables);
+    QFETCH(double, scale);
+    QFETCH(bool, fits);
+
+    // The window is looked for and clicked on a virtual X display of its own,
+    // set to the desktop's scale as desktops do, in its X resources.
+    if (QStandardPaths::findExecutable("xrdb").isEmpty())
+        QSKIP("xrdb is not installed");
     VirtualDisplay display;
     QString missing;
     if (!display.start(&missing))
         QSKIP(qPrintable(missing));
+    display.runTool("xrdb", {"-nocpp", "-load"}, "Xft.dpi: " + QByteArray::number(dpi));
 
     Installation installation(QStringLiteral(ORVANEPATHS_BINARY));
     QVERIFY(installation.isValid());
@@ -75,7 +104,10 @@ void TestOrvanePaths::showsWindowWithoutLibpath()
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("DISPLAY", display.name());
     environment.insert("QT_QPA_PLATFORM", "xcb");
+    environment.insert("ORVANE_LAYOUT_REPORT", "1");
     environment.remove("LD_LIBRARY_PATH");
+    for (const QString &variable : variables)
+        environment.insert(variable.section('=', 0, 0), variable.section('=', 1));
     paths.setProcessEnvironment(environment);
     paths.setWorkingDirectory(installation.path());
     paths.setProcessChannelMode(QProcess::MergedChannels);
@@ -88,16 +120,24 @@ void TestOrvanePaths::showsWindowWithoutLibpath()
         }
     });
 
-    // The window appears under its title, and it waits for the user.
+    // The window appears under its title, and it waits for the user. It has
+    // grown with the scale, and its texts fit or are cut as the program
+    // measures them with the fonts it draws.
+    const QByteArray report = waitForLayoutReport(paths);
+    QVERIFY2(report.contains("scale " + QByteArray::number(scale) + ","), report.constData());
+    QCOMPARE(report.endsWith("texts cut: none"), fits);
     const QString window = display.waitForWindow("Установщик обновлений", &paths, 10000);
     QVERIFY2(!window.isEmpty(), paths.readAll().constData());
     QCOMPARE(paths.state(), QProcess::Running);
     QVERIFY(!QFile::exists(installation.workDir() + "/Hultrex-received.json"));
     QVERIFY(!QFile::exists(installation.workDir() + "/libpath"));
+    const QSize size = display.windowSize(window);
+    QVERIFY2(isScaledFormSize(size, scale),
+             qPrintable(QString("%1 x %2").arg(size.width()).arg(size.height())));
 
     // A click on the start button (relative to the window) saves, starts
     // the installer and ends the program.
-    display.clickUntilFinished(window, 324, 381, paths);
+    display.clickUntilFinished(window, qRound(324 * scale), qRound(381 * scale), paths);
     QCOMPARE(paths.state(), QProcess::NotRunning);
     const QByteArray output = paths.readAll();
     QCOMPARE(paths.exitStatus(), QProcess::NormalExit);

@@ -82,6 +82,7 @@ private slots:
     void missingSourcesOpenErrorFile();
     void unicodeEnvironment_data();
     void unicodeEnvironment();
+    void windowStartsInstaller_data();
     void windowStartsInstaller();
 
 private:
@@ -93,6 +94,8 @@ private:
                              const QString &workingDirectory = QString()) const;
     // Waits until every program of the prefix has ended, or kills them all.
     bool waitForWine(int timeoutMs = 30000) const;
+    // Runs a Windows program of the prefix (regedit, reg) and waits for it.
+    bool runInPrefix(const QStringList &arguments) const;
 
     QTemporaryDir m_prefix;
     VirtualDisplay m_display;
@@ -139,6 +142,16 @@ void TestWine::initTestCase()
     boot.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     boot.start(m_wine, {QStringLiteral("wineboot"), QStringLiteral("--init")});
     QVERIFY(boot.waitForFinished(180000));
+    // Text as a Russian Windows draws it: its dialog and interface fonts,
+    // which no Debian package has, stand for a sans-serif font with Latin and
+    // Cyrillic (without, Qt draws Latin words with a serif fallback).
+    QByteArray fonts = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows "
+                       "NT\\CurrentVersion\\FontSubstitutes]\n";
+    for (const char *font :
+         {"MS Shell Dlg", "MS Shell Dlg 2", "Tahoma", "Microsoft Sans Serif", "Segoe UI", "Arial"})
+        fonts += '"' + QByteArray(font) + "\"=\"Liberation Sans\"\n";
+    QVERIFY(writeFile(m_prefix.path() + "/fonts.reg", fonts));
+    QVERIFY(runInPrefix({"regedit", "/S", windowsPath(m_prefix.path() + "/fonts.reg")}));
     QVERIFY(waitForWine(180000));
 }
 
@@ -165,6 +178,15 @@ Installation::Result TestWine::run(Installation &installation, const QStringList
                                    const QString &workingDirectory) const
 {
     return installation.run(arguments, environment, workingDirectory, {m_wine});
+}
+
+bool TestWine::runInPrefix(const QStringList &arguments) const
+{
+    QProcess program;
+    program.setProcessEnvironment(m_environment);
+    program.start(m_wine, arguments);
+    return program.waitForFinished(60000) && program.exitStatus() == QProcess::NormalExit &&
+           program.exitCode() == 0;
 }
 
 bool TestWine::waitForWine(int timeoutMs) const
@@ -522,8 +544,33 @@ void TestWine::unicodeEnvironment()
                  QString("D:\\Müller\\odbc:E:\\客户端"));
 }
 
+void TestWine::windowStartsInstaller_data()
+{
+    QTest::addColumn<int>("logPixels");   // the prefix's DPI setting
+    QTest::addColumn<bool>("scaling");    // left to the program, not switched off by the user
+    QTest::addColumn<QString>("picture"); // appended to ORVANE_SCREENSHOT's name; null: none
+    QTest::newRow("100 %") << 96 << true << "";
+    QTest::newRow("125 %") << 120 << true << QString();
+    QTest::newRow("150 %") << 144 << true << "-150";
+    QTest::newRow("200 %") << 192 << true << QString();
+    QTest::newRow("150 %, scaling switched off") << 144 << false << QString();
+}
+
+// The window at the desktop's scale: it grows with it, every text fits
+// (as the program measures it with the fonts it draws), and its start
+// button starts the installer.
 void TestWine::windowStartsInstaller()
 {
+    QFETCH(int, logPixels);
+    QFETCH(bool, scaling);
+    QFETCH(QString, picture);
+    const double scale = scaling ? logPixels / 96.0 : 1.0;
+    QVERIFY(runInPrefix({"reg", "add", "HKCU\\Control Panel\\Desktop", "/v", "LogPixels", "/t",
+                         "REG_DWORD", "/d", QString::number(logPixels), "/f"}));
+    const auto resetScale = qScopeGuard([this] {
+        runInPrefix({"reg", "add", "HKCU\\Control Panel\\Desktop", "/v", "LogPixels", "/t",
+                     "REG_DWORD", "/d", "96", "/f"});
+    });
     Installation installation = install(QStringLiteral(ORVANEPATHS_EXE));
     QVERIFY(installation.isValid());
     QVERIFY(installation.writeFile("workdir/libpath", "\npath = D:\\odbc\\lib\nshow = 1\n"));
@@ -532,27 +579,36 @@ void TestWine::windowStartsInstaller()
     QProcess paths;
     QProcessEnvironment environment = m_environment;
     environment.insert("LD_LIBRARY_PATH", "C:\\inherited");
+    environment.insert("ORVANE_LAYOUT_REPORT", "1");
+    if (!scaling)
+        environment.insert("WINEQT_ENABLE_HIGHDPI_SCALING", "0");
     paths.setProcessEnvironment(environment);
     paths.setWorkingDirectory(installation.path());
     paths.setProcessChannelMode(QProcess::MergedChannels);
     paths.start(m_wine, {installation.programPath(), "x y"});
     QVERIFY(paths.waitForStarted());
 
+    const QByteArray report = waitForLayoutReport(paths, 60000);
+    QVERIFY2(report.contains("scale " + QByteArray::number(scale) + ","), report.constData());
+    QCOMPARE(report.endsWith("texts cut: none"), scaling);
     const QString window = m_display.waitForWindow("Установщик обновлений", &paths);
     QVERIFY2(!window.isEmpty(), paths.readAll().constData());
+    const QSize size = m_display.windowSize(window);
+    QVERIFY2(isScaledFormSize(size, scale),
+             qPrintable(QString("%1 x %2").arg(size.width()).arg(size.height())));
     QTest::qWait(1000); // painted before it is pictured
     const QString screenshot = qEnvironmentVariable("ORVANE_SCREENSHOT");
-    if (!screenshot.isEmpty()) {
+    if (!screenshot.isEmpty() && !picture.isNull()) {
         QProcessEnvironment shot = QProcessEnvironment::systemEnvironment();
         shot.insert("DISPLAY", m_display.name());
         QProcess import;
         import.setProcessEnvironment(shot);
-        import.start("import", {"-window", window, screenshot});
+        import.start("import", {"-window", window, screenshot.chopped(4) + picture + ".png"});
         QVERIFY(import.waitForFinished(30000));
     }
 
     // The start button, found by its place in the window.
-    m_display.clickUntilFinished(window, 324, 381, paths);
+    m_display.clickUntilFinished(window, qRound(324 * scale), qRound(381 * scale), paths);
     QCOMPARE(paths.state(), QProcess::NotRunning);
     QCOMPARE(paths.exitCode(), 0);
     const QJsonObject record = waitForRecord(installation.workDir(), "Hultrex", 30000);
