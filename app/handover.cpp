@@ -12,11 +12,11 @@ QStringList installerArguments(const QStringList &applicationArguments)
     return applicationArguments.mid(1);
 }
 
-Install::ExitCode run(const QStringList &arguments, const QProcessEnvironment &environment)
+Installation::ExitCode run(const QStringList &arguments, const QProcessEnvironment &environment)
 {
-    Platform::startDetached(Install::installerPath(QCoreApplication::applicationDirPath()),
+    Platform::startDetached(Installation::installerPath(QCoreApplication::applicationDirPath()),
                             arguments, environment);
-    return Install::Ok;
+    return Installation::Ok;
 }
 
 } // namespace HandOver

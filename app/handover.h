@@ -17,7 +17,7 @@ QStringList installerArguments(const QStringList &applicationArguments);
 // these arguments (as Platform::programArguments gives them, so each goes on
 // unchanged) and the given environment. Whether it started does not change
 // the outcome: returns Ok.
-Install::ExitCode run(const QStringList &arguments, const QProcessEnvironment &environment);
+Installation::ExitCode run(const QStringList &arguments, const QProcessEnvironment &environment);
 
 } // namespace HandOver
 

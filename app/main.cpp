@@ -13,8 +13,8 @@ int main(int argc, char *argv[])
     Startup::Application app(argc, argv, Startup::Windows::None);
 
     Startup::Context context;
-    const Install::ExitCode prepared = Startup::prepareProcess(&context);
-    if (prepared != Install::Ok)
+    const Installation::ExitCode prepared = Startup::prepareProcess(&context);
+    if (prepared != Installation::Ok)
         return prepared;
 
     // The names as the application object decoded them: on Windows from the

@@ -20,19 +20,19 @@ int main(int argc, char *argv[])
     Startup::Application app(argc, argv, Startup::Windows::MayShow);
 
     Startup::Context context;
-    const Install::ExitCode prepared = Startup::prepareProcess(&context);
-    if (prepared != Install::Ok)
+    const Installation::ExitCode prepared = Startup::prepareProcess(&context);
+    if (prepared != Installation::Ok)
         return prepared;
 
     Orvane window(context.workDirPath,
                   HandOver::installerArguments(Platform::programArguments(argc, argv)));
     if (!window.loadLibPaths()) {
         window.startInstaller();
-        return Install::Ok;
+        return Installation::Ok;
     }
     if (app.isHeadless()) {
         qDebug() << "Error. No display to show the window on";
-        return Install::NoDisplay;
+        return Installation::NoDisplay;
     }
     // Qt's own dialogs (the directory dialog behind "Добавить") in the
     // user's language; only here, where a window is shown.

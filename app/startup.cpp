@@ -52,12 +52,12 @@ static void extendPath(const QString &appDir)
     // entry is added once, not once per restart.
     const Platform::EnvironmentValue entry =
         Platform::toEnvironmentValue(appDir + QLatin1String("/clientslibs"));
-    Platform::setEnvironmentValue("PATH",
-                                  Install::appendListEntry(Platform::environmentValue("PATH"),
-                                                           entry, Platform::pathListSeparator()));
+    Platform::setEnvironmentValue(
+        "PATH", Installation::appendListEntry(Platform::environmentValue("PATH"), entry,
+                                              Platform::pathListSeparator()));
 }
 
-Install::ExitCode prepareProcess(Context *context)
+Installation::ExitCode prepareProcess(Context *context)
 {
     // Taken before the working directory is entered: a relative "workpath"
     // is resolved against it, by this process and by a restarted one.
@@ -67,17 +67,17 @@ Install::ExitCode prepareProcess(Context *context)
 
     const QString path = resolveWorkDirPath(appDir, readWorkpathFile(appDir));
     if (!QDir(QDir::currentPath()).mkpath(path)) {
-        Install::logError("Error. Can't create work directory ", path);
-        return Install::CannotCreateWorkDir;
+        Installation::logError("Error. Can't create work directory ", path);
+        return Installation::CannotCreateWorkDir;
     }
     if (!QDir::setCurrent(path)) {
-        Install::logError("Error. Directory can not be set like current ", path);
-        return Install::CannotEnterWorkDir;
+        Installation::logError("Error. Directory can not be set like current ", path);
+        return Installation::CannotEnterWorkDir;
     }
 
     context->workDirPath = path;
     context->childEnvironment = QProcessEnvironment::systemEnvironment();
-    return Install::Ok;
+    return Installation::Ok;
 }
 
 } // namespace Startup

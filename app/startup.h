@@ -34,7 +34,7 @@ struct Context
 // Runs PATH extension, working-directory resolution, creation and entry, and
 // captures the child environment. The application object must exist. Returns
 // Ok and fills context, or logs the failure and returns its exit code.
-Install::ExitCode prepareProcess(Context *context);
+Installation::ExitCode prepareProcess(Context *context);
 
 } // namespace Startup
 

@@ -2,7 +2,7 @@
 #define ORVANE_EXITCODE_H
 
 // The exit codes of all of the installation's programs. There is no 4.
-namespace Install {
+namespace Installation {
 
 enum ExitCode {
     Ok = 0,                   // the installer, the restart, the copy or the editor was started
@@ -13,6 +13,6 @@ enum ExitCode {
     NoDisplay = 6,            // OrvanePaths: the window would have to be shown, but cannot be
 };
 
-} // namespace Install
+} // namespace Installation
 
 #endif // ORVANE_EXITCODE_H

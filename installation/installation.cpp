@@ -4,7 +4,7 @@
 
 #include "platform/platform.h"
 
-namespace Install {
+namespace Installation {
 
 QString installerPath(const QString &appDir)
 {
@@ -36,4 +36,4 @@ void logError(const char *text, const QString &detail)
     qDebug() << QString(QLatin1String(text) + detail);
 }
 
-} // namespace Install
+} // namespace Installation

@@ -6,7 +6,7 @@
 
 // Facts of the installation that its programs share: where the installer
 // lies and how its search-path lists are extended.
-namespace Install {
+namespace Installation {
 
 // Full path of the installer Hultrex in the given application directory.
 QString installerPath(const QString &appDir);
@@ -23,6 +23,6 @@ QString appendListEntry(const QString &list, const QString &entry, char separato
 // blank, directly followed by the detail, handed over as one string.
 void logError(const char *text, const QString &detail);
 
-} // namespace Install
+} // namespace Installation
 
 #endif // ORVANE_INSTALLATION_H

@@ -14,8 +14,8 @@
 
 #include <unistd.h>
 
-Installation::Installation(const QString &program, const QString &installer,
-                           const QString &installerName)
+TempInstallation::TempInstallation(const QString &program, const QString &installer,
+                                   const QString &installerName)
 {
     if (!m_dir.isValid() || !m_outputDir.isValid())
         return;
@@ -25,7 +25,7 @@ Installation::Installation(const QString &program, const QString &installer,
     m_valid = QFile::copy(program, m_programPath) && addExecutable(installer, installerName);
 }
 
-bool Installation::addExecutable(const QString &source, const QString &name)
+bool TempInstallation::addExecutable(const QString &source, const QString &name)
 {
     const QString target = path() + QLatin1Char('/') + name;
     QDir().mkpath(QFileInfo(target).path());
@@ -34,21 +34,22 @@ bool Installation::addExecutable(const QString &source, const QString &name)
            QFile::setPermissions(target, QFileDevice::Permissions(0x7755));
 }
 
-bool Installation::writeFile(const QString &relativePath, const QByteArray &content)
+bool TempInstallation::writeFile(const QString &relativePath, const QByteArray &content)
 {
     return ::writeFile(path() + QLatin1Char('/') + relativePath, content);
 }
 
-bool Installation::addInstallersQt(const QByteArray &qtConf)
+bool TempInstallation::addInstallersQt(const QByteArray &qtConf)
 {
     return writeFile(QStringLiteral("qt.conf"), qtConf) &&
            writeFile(QStringLiteral("platforms/qwindows.dll"), "garbage") &&
            writeFile(QStringLiteral("plugins/platforms/libqxcb.so"), "garbage");
 }
 
-Installation::Result Installation::run(const QStringList &arguments,
-                                       const QProcessEnvironment &environment,
-                                       const QString &workingDirectory, const QStringList &wrapper)
+TempInstallation::Result TempInstallation::run(const QStringList &arguments,
+                                               const QProcessEnvironment &environment,
+                                               const QString &workingDirectory,
+                                               const QStringList &wrapper)
 {
     QProcess process;
     process.setProcessEnvironment(environment);
@@ -75,12 +76,12 @@ Installation::Result Installation::run(const QStringList &arguments,
     return result;
 }
 
-QByteArray Installation::outputSoFar() const
+QByteArray TempInstallation::outputSoFar() const
 {
     return readFile(m_outputDir.filePath(QStringLiteral("stdout")));
 }
 
-QProcessEnvironment Installation::testEnvironment()
+QProcessEnvironment TempInstallation::testEnvironment()
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));

@@ -19,14 +19,14 @@ Q_DECLARE_METATYPE(Update::CopyList)
 
 // A temporary installation directory holding a copy of a built program and
 // the stand-in installer "Hultrex", for running the program as a real process.
-class Installation
+class TempInstallation
 {
 public:
     // Copies program (a path to a built executable) into the new directory,
     // and installer there under installerName.
-    explicit Installation(const QString &program = QStringLiteral(ORVANE_BINARY),
-                          const QString &installer = QStringLiteral(STANDIN_BINARY),
-                          const QString &installerName = QStringLiteral("Hultrex"));
+    explicit TempInstallation(const QString &program = QStringLiteral(ORVANE_BINARY),
+                              const QString &installer = QStringLiteral(STANDIN_BINARY),
+                              const QString &installerName = QStringLiteral("Hultrex"));
 
     bool isValid() const { return m_valid; }
     QString path() const { return m_dir.path(); }

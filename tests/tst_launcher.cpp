@@ -45,10 +45,10 @@ void TestLauncher::argumentsReachInstaller_data()
 void TestLauncher::argumentsReachInstaller()
 {
     QFETCH(QStringList, arguments);
-    Installation installation;
+    TempInstallation installation;
     QVERIFY(installation.isValid());
 
-    const Installation::Result result = installation.run(arguments);
+    const TempInstallation::Result result = installation.run(arguments);
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 0);
     const QJsonObject record = waitForRecord(installation.workDir());
@@ -76,18 +76,18 @@ void TestLauncher::argumentBytesReachInstaller()
     QFETCH(QString, program);
     QFETCH(QByteArray, libpath);
     QFETCH(QByteArray, qtConf);
-    Installation installation(program);
+    TempInstallation installation(program);
     QVERIFY(installation.isValid());
     QVERIFY(installation.addInstallersQt(qtConf));
     if (!libpath.isNull())
         QVERIFY(installation.writeFile("workdir/libpath", libpath));
-    QProcessEnvironment environment = Installation::testEnvironment();
+    QProcessEnvironment environment = TempInstallation::testEnvironment();
     environment.insert("LC_ALL", "C.UTF-8");
 
     // QProcess would pass the arguments as text: the shell makes the bytes.
     const QStringList wrapper{
         "/bin/sh", "-c", R"sh(exec "$0" "$(printf 'caf\351')" "$(printf '\377\376x')" "$@")sh"};
-    const Installation::Result result =
+    const TempInstallation::Result result =
         installation.run({"обновление", "a b"}, environment, QString(), wrapper);
     QCOMPARE(result.exitCode, 0);
     const QJsonObject record = waitForRecord(installation.workDir());
@@ -98,9 +98,9 @@ void TestLauncher::argumentBytesReachInstaller()
 
 void TestLauncher::qtOptionsAreNotPassedOn()
 {
-    Installation installation;
+    TempInstallation installation;
     QVERIFY(installation.isValid());
-    const Installation::Result result =
+    const TempInstallation::Result result =
         installation.run({"-platform", "offscreen", "a", "-reverse", "b"});
     QCOMPARE(result.exitCode, 0);
     QCOMPARE(recordedArguments(waitForRecord(installation.workDir())), QStringList({"a", "b"}));
@@ -127,7 +127,7 @@ void TestLauncher::workingDirectory()
     QFETCH(QString, startDir);
     QFETCH(QString, expected);
 
-    Installation installation;
+    TempInstallation installation;
     QVERIFY(installation.isValid());
     if (!workpath.isNull())
         QVERIFY(installation.writeFile("workpath", workpath));
@@ -135,8 +135,8 @@ void TestLauncher::workingDirectory()
     const QString start = installation.path() + '/' + startDir;
     QVERIFY(QDir().mkpath(start));
 
-    const Installation::Result result =
-        installation.run({}, Installation::testEnvironment(), start);
+    const TempInstallation::Result result =
+        installation.run({}, TempInstallation::testEnvironment(), start);
     QCOMPARE(result.exitCode, 0);
     const QString workDir = installation.path() + '/' + expected;
     const QJsonObject record = waitForRecord(workDir);
@@ -165,9 +165,9 @@ void TestLauncher::pathExtended()
     QFETCH(QString, path);
     QFETCH(QString, expectedPrefix);
 
-    Installation installation;
+    TempInstallation installation;
     QVERIFY(installation.isValid());
-    QProcessEnvironment environment = Installation::testEnvironment();
+    QProcessEnvironment environment = TempInstallation::testEnvironment();
     environment.remove("PATH");
     if (set)
         environment.insert("PATH", path);
@@ -180,12 +180,12 @@ void TestLauncher::pathExtended()
 
 void TestLauncher::installerOutlivesLauncher()
 {
-    Installation installation;
+    TempInstallation installation;
     QVERIFY(installation.isValid());
-    QProcessEnvironment environment = Installation::testEnvironment();
+    QProcessEnvironment environment = TempInstallation::testEnvironment();
     environment.insert("STANDIN_LINGER_MS", "1500");
 
-    const Installation::Result result = installation.run({"x"}, environment);
+    const TempInstallation::Result result = installation.run({"x"}, environment);
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 0);
     // Orvane has ended while the installer still runs ...
@@ -214,7 +214,7 @@ void TestLauncher::startsWithoutDisplay()
     QFETCH(QString, waylandDisplay);
     QFETCH(QString, platform);
 
-    Installation installation;
+    TempInstallation installation;
     QVERIFY(installation.isValid());
     QProcessEnvironment environment =
         withoutDisplayVariables(QProcessEnvironment::systemEnvironment());
@@ -225,7 +225,7 @@ void TestLauncher::startsWithoutDisplay()
     if (!platform.isNull())
         environment.insert("QT_QPA_PLATFORM", platform);
 
-    const Installation::Result result = installation.run({"a b"}, environment);
+    const TempInstallation::Result result = installation.run({"a b"}, environment);
     QVERIFY(result.finished);
     QVERIFY2(result.exitCode == 0, result.output.constData());
     const QJsonObject record = waitForRecord(installation.workDir());
@@ -238,23 +238,23 @@ void TestLauncher::startsWithoutDisplay()
 
 void TestLauncher::missingInstallerStillExitsZero()
 {
-    Installation installation;
+    TempInstallation installation;
     QVERIFY(installation.isValid());
     QVERIFY(QFile::remove(installation.path() + "/Hultrex"));
-    const Installation::Result result = installation.run({"a"});
+    const TempInstallation::Result result = installation.run({"a"});
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 0);
 }
 
 void TestLauncher::cannotCreateWorkDir()
 {
-    Installation installation;
+    TempInstallation installation;
     QVERIFY(installation.isValid());
     // A regular file stands where a directory would have to be created.
     QVERIFY(installation.writeFile("blocker", "a file"));
     QVERIFY(installation.writeFile("workpath", "./blocker"));
 
-    const Installation::Result result = installation.run({"a"});
+    const TempInstallation::Result result = installation.run({"a"});
     QCOMPARE(result.exitCode, 2);
     const QString expected =
         "Error. Can't create work directory " + installation.path() + "/blocker/workdir";
@@ -266,15 +266,15 @@ void TestLauncher::cannotEnterWorkDir()
 {
     SKIP_UNLESS_CAN_DROP_PRIVILEGES();
 
-    Installation installation;
+    TempInstallation installation;
     QVERIFY(installation.isValid());
     // The directory exists, so creating it succeeds, but an unprivileged
     // user may not enter it.
     QVERIFY(QDir().mkpath(installation.workDir()));
     QVERIFY(QFile::setPermissions(installation.workDir(), QFileDevice::ReadOwner));
 
-    const Installation::Result result =
-        installation.run({"a"}, Installation::testEnvironment(), QString(), unprivilegedWrapper());
+    const TempInstallation::Result result = installation.run(
+        {"a"}, TempInstallation::testEnvironment(), QString(), unprivilegedWrapper());
     QCOMPARE(result.exitCode, 1);
     const QString expected =
         "Error. Directory can not be set like current " + installation.workDir();

@@ -124,11 +124,11 @@ void TestStartup::appendListEntry()
     QFETCH(QByteArray, list);
     QFETCH(char, separator);
     QFETCH(QByteArray, expected);
-    QCOMPARE(Install::appendListEntry(list, "/opt/app/clientslibs", separator), expected);
+    QCOMPARE(Installation::appendListEntry(list, "/opt/app/clientslibs", separator), expected);
     // The same rule for lists held as text, whatever their characters.
     const QString prefix = QStringLiteral("C:\\工具\\bin;");
-    QCOMPARE(Install::appendListEntry(prefix + QString::fromUtf8(list),
-                                      QStringLiteral("/opt/app/clientslibs"), separator),
+    QCOMPARE(Installation::appendListEntry(prefix + QString::fromUtf8(list),
+                                           QStringLiteral("/opt/app/clientslibs"), separator),
              list.isEmpty() ? prefix + QLatin1Char(separator) + "/opt/app/clientslibs"
                             : prefix + QString::fromUtf8(expected));
 }
@@ -139,7 +139,7 @@ void TestStartup::installerArguments()
     QCOMPARE(HandOver::installerArguments({QStringLiteral("Orvane")}), QStringList());
     const QStringList given{QStringLiteral("a b"), QString(), QStringLiteral("\"\\")};
     QCOMPARE(HandOver::installerArguments(QStringList{QStringLiteral("./Orvane")} + given), given);
-    QCOMPARE(Install::installerPath(QStringLiteral("/opt/app")),
+    QCOMPARE(Installation::installerPath(QStringLiteral("/opt/app")),
              QStringLiteral("/opt/app/Hultrex") + Platform::executableSuffix());
 }
 

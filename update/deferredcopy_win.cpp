@@ -26,7 +26,7 @@ bool startDeferredCopy(const DeferredCopy &copy, const QProcessEnvironment &envi
             QFile::remove(report.first);
     };
     for (const auto &report : reports) {
-        if (writeErrorFile(report.first, report.second) != Install::Ok) {
+        if (writeErrorFile(report.first, report.second) != Installation::Ok) {
             removeReports();
             return false;
         }

@@ -37,24 +37,24 @@ QByteArray errorFileContent(const QStringList &errors)
     return errors.join(QLatin1String("\r\n")).toLocal8Bit();
 }
 
-Install::ExitCode writeErrorFile(const QString &path, const QStringList &errors)
+Installation::ExitCode writeErrorFile(const QString &path, const QStringList &errors)
 {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
-        Install::logError("Error. Can't open err file ", file.errorString());
-        return Install::CannotOpenErrorFile;
+        Installation::logError("Error. Can't open err file ", file.errorString());
+        return Installation::CannotOpenErrorFile;
     }
     file.write(errorFileContent(errors));
     // QFile keeps a small write in its buffer, so a full disk shows only when
     // the buffer goes out; close() could not report it any more.
     file.flush();
     if (file.error() != QFileDevice::NoError) {
-        Install::logError("Error. Can't write to err file ", file.errorString());
+        Installation::logError("Error. Can't write to err file ", file.errorString());
         file.close();
-        return Install::CannotWriteErrorFile;
+        return Installation::CannotWriteErrorFile;
     }
     file.close();
-    return Install::Ok;
+    return Installation::Ok;
 }
 
 } // namespace Update

@@ -27,7 +27,7 @@ QByteArray errorFileContent(const QStringList &errors);
 
 // Writes the file, replacing an earlier one. Returns Ok, or logs the failure
 // and returns CannotOpenErrorFile or CannotWriteErrorFile.
-Install::ExitCode writeErrorFile(const QString &path, const QStringList &errors);
+Installation::ExitCode writeErrorFile(const QString &path, const QStringList &errors);
 
 } // namespace Update
 

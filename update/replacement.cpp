@@ -405,8 +405,8 @@ void Pass::syncFolders()
     for (const QString &directory : qAsConst(m_syncedFolders)) {
         QString reason;
         if (!Platform::syncDirectory(directory, &reason))
-            Install::logError("Error. Can't flush directory ",
-                              directory + QStringLiteral(": ") + reason);
+            Installation::logError("Error. Can't flush directory ",
+                                   directory + QStringLiteral(": ") + reason);
     }
 }
 
@@ -462,7 +462,7 @@ PassResult replaceFiles(const QStringList &names, const QString &appDir, const Q
         // A working directory that takes no lock file takes no error file
         // either; the update itself may still work, so it goes on, but
         // without the lock it leaves other runs' staged files alone.
-        Install::logError("Error. Can't create lock file ", lockPath);
+        Installation::logError("Error. Can't create lock file ", lockPath);
         pass.setMayRemoveLeftovers(false);
         break;
     }

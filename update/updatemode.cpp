@@ -12,9 +12,9 @@
 
 namespace Update {
 
-Install::ExitCode finish(const PassResult &pass, const QString &restartProgram,
-                         const QString &startDirectory, const QProcessEnvironment &environment,
-                         const QString &workDir)
+Installation::ExitCode finish(const PassResult &pass, const QString &restartProgram,
+                              const QString &startDirectory, const QProcessEnvironment &environment,
+                              const QString &workDir)
 {
     const QString path = errorFilePath(workDir);
     // The interpreter reports the other errors once it has run, and its own
@@ -24,27 +24,27 @@ Install::ExitCode finish(const PassResult &pass, const QString &restartProgram,
                           environment)) {
         for (const QString &message : pass.errors)
             qDebug() << message;
-        return Install::Ok;
+        return Installation::Ok;
     }
 
     if (pass.errors.isEmpty()) {
         if (!Platform::startDetached(restartProgram, QStringList(), environment, startDirectory))
-            Install::logError("Error. Can't restart ", restartProgram);
+            Installation::logError("Error. Can't restart ", restartProgram);
         qDebug() << "Success!";
-        return Install::Ok;
+        return Installation::Ok;
     }
 
-    const Install::ExitCode written = writeErrorFile(path, pass.errors);
-    if (written != Install::Ok)
+    const Installation::ExitCode written = writeErrorFile(path, pass.errors);
+    if (written != Installation::Ok)
         return written;
     // Without a desktop there is no editor; the log then tells where to look.
     if (!Platform::startEditor(path, environment))
-        Install::logError("Error. Can't open err file in editor ", path);
-    return Install::Ok;
+        Installation::logError("Error. Can't open err file in editor ", path);
+    return Installation::Ok;
 }
 
-Install::ExitCode run(const QStringList &names, const QString &startDirectory,
-                      const QProcessEnvironment &environment)
+Installation::ExitCode run(const QStringList &names, const QString &startDirectory,
+                           const QProcessEnvironment &environment)
 {
     // The program is restarted under its absolute path: argv[0] may be
     // relative to the directory it was started in, which is no longer the

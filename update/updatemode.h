@@ -20,16 +20,16 @@ namespace Update {
 // the program was started in, so that it finds the same working directory.
 // Returns the program's exit code: Ok, CannotOpenErrorFile or
 // CannotWriteErrorFile.
-Install::ExitCode finish(const PassResult &pass, const QString &restartProgram,
-                         const QString &startDirectory, const QProcessEnvironment &environment,
-                         const QString &workDir);
+Installation::ExitCode finish(const PassResult &pass, const QString &restartProgram,
+                              const QString &startDirectory, const QProcessEnvironment &environment,
+                              const QString &workDir);
 
 // Runs the mode on these installation files, with the environment the
 // children get, and returns the program's exit code. The working directory
 // is the current directory; startDirectory is the one the program was
 // started in.
-Install::ExitCode run(const QStringList &names, const QString &startDirectory,
-                      const QProcessEnvironment &environment);
+Installation::ExitCode run(const QStringList &names, const QString &startDirectory,
+                           const QProcessEnvironment &environment);
 
 } // namespace Update
 

@@ -66,7 +66,7 @@ void Orvane::startInstaller()
     const QString variable = QStringLiteral("LD_LIBRARY_PATH");
     environment.insert(variable,
                        LibPath::libraryPathValue(environment.value(variable), listedPaths()));
-    Platform::startDetached(Install::installerPath(QCoreApplication::applicationDirPath()),
+    Platform::startDetached(Installation::installerPath(QCoreApplication::applicationDirPath()),
                             installerArgs, environment);
 }
 

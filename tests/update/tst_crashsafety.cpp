@@ -43,7 +43,7 @@ static QByteArray newContent(const QString &name)
     return QByteArray("new version of ").append(name.toUtf8()).repeated(600);
 }
 
-static bool layOut(Installation &installation, const QStringList &files)
+static bool layOut(TempInstallation &installation, const QStringList &files)
 {
     for (const QString &name : files) {
         if (!installation.writeFile(name, oldContent(name)) ||
@@ -68,7 +68,7 @@ static QStringList stagedFiles(const QString &root)
 
 // The names whose installed file is neither the complete old nor the
 // complete new version.
-static QStringList damaged(const Installation &installation, const QStringList &files)
+static QStringList damaged(const TempInstallation &installation, const QStringList &files)
 {
     QStringList list;
     for (const QString &name : files) {
@@ -79,7 +79,7 @@ static QStringList damaged(const Installation &installation, const QStringList &
     return list;
 }
 
-static QStringList allNew(const Installation &installation, const QStringList &files)
+static QStringList allNew(const TempInstallation &installation, const QStringList &files)
 {
     QStringList notNew;
     for (const QString &name : files) {
@@ -103,7 +103,7 @@ static QStringList allNew(const Installation &installation, const QStringList &f
 // program is checked for everything but leaks.
 static QProcessEnvironment tracedEnvironment()
 {
-    QProcessEnvironment environment = Installation::testEnvironment();
+    QProcessEnvironment environment = TempInstallation::testEnvironment();
     const QString options = environment.value("ASAN_OPTIONS");
     if (!options.isEmpty())
         environment.insert("ASAN_OPTIONS", options + ":detect_leaks=0");
@@ -117,7 +117,7 @@ static QStringList straceWrapper(const QString &output, const QString &calls)
 
 void TestCrashSafety::killedRunsLoseNothing()
 {
-    Installation installation;
+    TempInstallation installation;
     QVERIFY(installation.isValid());
     const QStringList files = names();
     QVERIFY(layOut(installation, files));
@@ -126,7 +126,7 @@ void TestCrashSafety::killedRunsLoseNothing()
     // An uninterrupted run shows how long a run takes here.
     QElapsedTimer clock;
     clock.start();
-    const Installation::Result calibration = installation.run(arguments);
+    const TempInstallation::Result calibration = installation.run(arguments);
     const qint64 runMs = qMax<qint64>(clock.elapsed(), 20);
     QCOMPARE(calibration.exitCode, 0);
     QCOMPARE(allNew(installation, files), QStringList());
@@ -140,7 +140,7 @@ void TestCrashSafety::killedRunsLoseNothing()
         for (const QString &name : files)
             QVERIFY(installation.writeFile(name, oldContent(name)));
         QProcess run;
-        run.setProcessEnvironment(Installation::testEnvironment());
+        run.setProcessEnvironment(TempInstallation::testEnvironment());
         run.setWorkingDirectory(installation.path());
         run.setStandardOutputFile(QProcess::nullDevice());
         run.setStandardErrorFile(QProcess::nullDevice());
@@ -159,7 +159,7 @@ void TestCrashSafety::killedRunsLoseNothing()
 
     // The next complete run takes over the dead run's lock and clears what it
     // left.
-    const Installation::Result complete = installation.run(arguments);
+    const TempInstallation::Result complete = installation.run(arguments);
     QCOMPARE(complete.exitCode, 0);
     QVERIFY2(complete.output.contains("Success!"), complete.output.constData());
     QCOMPARE(allNew(installation, files), QStringList());
@@ -232,7 +232,7 @@ static bool passInterval(const QString &tracePath, double *begin, double *end)
 void TestCrashSafety::concurrentRunsTakeTurns()
 {
     REQUIRE_STRACE();
-    Installation installation;
+    TempInstallation installation;
     QVERIFY(installation.isValid());
     const QStringList files = names(100);
     QVERIFY(layOut(installation, files));
@@ -277,14 +277,14 @@ void TestCrashSafety::concurrentRunsTakeTurns()
 void TestCrashSafety::flushedBeforeRenamedNeverUnlinked()
 {
     REQUIRE_STRACE();
-    Installation installation;
+    TempInstallation installation;
     QVERIFY(installation.isValid());
     const QStringList files{"lib/a.so", "lib/b.so", "plugins/sql/c.so"};
     QVERIFY(layOut(installation, {"lib/a.so", "lib/b.so"}));
     QVERIFY(writeFile(installation.workDir() + "/plugins/sql/c.so_", "new c"));
     const QString trace = installation.workDir() + "/../trace";
 
-    const Installation::Result result =
+    const TempInstallation::Result result =
         installation.run(QStringList{"-r"} + files, tracedEnvironment(), QString(),
                          straceWrapper(trace, "openat,fsync,fdatasync,syncfs,linkat,rename,"
                                               "renameat,renameat2,unlink,unlinkat"));
@@ -350,9 +350,9 @@ void TestCrashSafety::flushedBeforeRenamedNeverUnlinked()
 
 // Environment whose PATH starts with the installation's bin directory, where
 // the stand-in stands in for the editor.
-static QProcessEnvironment withEditor(Installation &installation)
+static QProcessEnvironment withEditor(TempInstallation &installation)
 {
-    QProcessEnvironment environment = Installation::testEnvironment();
+    QProcessEnvironment environment = TempInstallation::testEnvironment();
     environment.insert("PATH", installation.path() + "/bin:" + environment.value("PATH"));
     return environment;
 }
@@ -362,13 +362,13 @@ static QProcessEnvironment withEditor(Installation &installation)
 // put the file inside the directory and restart the program.
 void TestCrashSafety::directoryInPlaceFailsAtOnce()
 {
-    Installation installation;
+    TempInstallation installation;
     QVERIFY(installation.isValid());
     QVERIFY(installation.addExecutable(STANDIN_BINARY, "bin/xdg-open"));
     QVERIFY(QDir().mkpath(installation.path() + "/plugins"));
     QVERIFY(writeFile(installation.workDir() + "/plugins_", "NEW"));
 
-    const Installation::Result result =
+    const TempInstallation::Result result =
         installation.run({"-r", "plugins"}, withEditor(installation));
     QCOMPARE(result.exitCode, 0);
     QVERIFY(!result.output.contains("Success!"));

@@ -374,8 +374,8 @@ void TestUpdateEnding::errorFileIsReplaced()
     QCOMPARE(path, dir.path() + "/Orvane.err");
 
     QCOMPARE(Update::writeErrorFile(path, {"a long first message", "and another one"}),
-             Install::Ok);
-    QCOMPARE(Update::writeErrorFile(path, {"short", "x"}), Install::Ok);
+             Installation::Ok);
+    QCOMPARE(Update::writeErrorFile(path, {"short", "x"}), Installation::Ok);
     QCOMPARE(readFile(path), QByteArray("short\r\nx"));
 }
 

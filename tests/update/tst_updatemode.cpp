@@ -35,7 +35,7 @@ static const QStringList relativeStart{"/bin/sh", "-c", "shift; exec ./Orvane \"
 // Environment whose PATH starts with dir.
 static QProcessEnvironment withPathFirst(const QString &dir)
 {
-    QProcessEnvironment environment = Installation::testEnvironment();
+    QProcessEnvironment environment = TempInstallation::testEnvironment();
     environment.insert("PATH", dir + ':' + environment.value("PATH"));
     return environment;
 }
@@ -55,7 +55,7 @@ void TestUpdateMode::updateRestartsTheProgram()
 {
     QFETCH(QStringList, names);
     QFETCH(QByteArray, qtConf);
-    Installation installation;
+    TempInstallation installation;
     QVERIFY(installation.isValid());
     QVERIFY(installation.addInstallersQt(qtConf));
     // A new version of the program: the built one with a few bytes appended,
@@ -64,8 +64,8 @@ void TestUpdateMode::updateRestartsTheProgram()
     QVERIFY(writeFile(installation.workDir() + "/Orvane_", newProgram));
     QVERIFY(writeFile(installation.workDir() + "/plugins/sql/x.so_", "new library"));
 
-    const Installation::Result result = installation.run(
-        QStringList{"-r"} + names, Installation::testEnvironment(), QString(), relativeStart);
+    const TempInstallation::Result result = installation.run(
+        QStringList{"-r"} + names, TempInstallation::testEnvironment(), QString(), relativeStart);
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 0);
     QVERIFY2(result.output.contains("Success!\n"), result.output.constData());
@@ -83,14 +83,14 @@ void TestUpdateMode::updateRestartsTheProgram()
 
 void TestUpdateMode::missingSourcesOpenTheEditor()
 {
-    Installation installation;
+    TempInstallation installation;
     QVERIFY(installation.isValid());
     QVERIFY(installation.addExecutable(STANDIN_BINARY, "bin/xdg-open"));
     QVERIFY(installation.writeFile("a.dll", "installed"));
     const QString errorFile = installation.workDir() + "/Orvane.err";
     QVERIFY(writeFile(errorFile, QByteArray(500, 'o'))); // from an earlier run
 
-    const Installation::Result result =
+    const TempInstallation::Result result =
         installation.run({"-r", "a.dll", "sub/b.dll"}, withPathFirst(installation.path() + "/bin"));
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 0);
@@ -106,12 +106,12 @@ void TestUpdateMode::missingSourcesOpenTheEditor()
 
 void TestUpdateMode::withoutEditorTheLogNamesTheFile()
 {
-    Installation installation;
+    TempInstallation installation;
     QVERIFY(installation.isValid());
-    QProcessEnvironment environment = Installation::testEnvironment();
+    QProcessEnvironment environment = TempInstallation::testEnvironment();
     environment.insert("PATH", installation.path() + "/no-such-directory");
 
-    const Installation::Result result = installation.run({"-r", "a.dll"}, environment);
+    const TempInstallation::Result result = installation.run({"-r", "a.dll"}, environment);
     QCOMPARE(result.exitCode, 0);
     const QString expected =
         "\"Error. Can't open err file in editor " + installation.workDir() + "/Orvane.err\"";
@@ -137,7 +137,7 @@ void TestUpdateMode::errorFileFailures()
     QFETCH(int, exitCode);
     QFETCH(QString, diagnostic);
 
-    Installation installation;
+    TempInstallation installation;
     QVERIFY(installation.isValid());
     QVERIFY(installation.addExecutable(STANDIN_BINARY, "bin/xdg-open"));
     const QString errorFile = installation.workDir() + "/Orvane.err";
@@ -148,7 +148,7 @@ void TestUpdateMode::errorFileFailures()
         QVERIFY(QDir().mkpath(errorFile + "/inside"));
     }
 
-    const Installation::Result result =
+    const TempInstallation::Result result =
         installation.run({"-r", "a.dll"}, withPathFirst(installation.path() + "/bin"));
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, exitCode);
@@ -163,7 +163,7 @@ void TestUpdateMode::fileInUseIsCopiedLater()
 {
     SKIP_UNLESS_CAN_DROP_PRIVILEGES();
 
-    Installation installation;
+    TempInstallation installation;
     QVERIFY(installation.isValid());
     QVERIFY(installation.addExecutable(STANDIN_BINARY, "bin/xdg-open"));
     QVERIFY(installation.writeFile("data/table.bin", "old table"));
@@ -174,7 +174,7 @@ void TestUpdateMode::fileInUseIsCopiedLater()
     QVERIFY(::chown(QFile::encodeName(installation.workDir()).constData(), unprivilegedId,
                     unprivilegedId) == 0);
 
-    const Installation::Result result = installation.run(
+    const TempInstallation::Result result = installation.run(
         {"-r", "data/table.bin", "missing.dll"}, withPathFirst(installation.path() + "/bin"),
         QString(), unprivilegedWrapper());
     QVERIFY(result.finished);
@@ -220,7 +220,7 @@ void TestUpdateMode::restartKeepsStartDirectory()
     if (deferred)
         SKIP_UNLESS_CAN_DROP_PRIVILEGES();
 
-    Installation installation;
+    TempInstallation installation;
     QVERIFY(installation.isValid());
     QVERIFY(installation.writeFile("workpath", "upd"));
     const QString start = installation.path() + "/start";
@@ -240,10 +240,10 @@ void TestUpdateMode::restartKeepsStartDirectory()
         wrapper = unprivilegedWrapper();
         names << "data/table.bin";
     }
-    QProcessEnvironment environment = Installation::testEnvironment();
+    QProcessEnvironment environment = TempInstallation::testEnvironment();
     environment.insert("PATH", "/usr/bin:/bin");
 
-    const Installation::Result result =
+    const TempInstallation::Result result =
         installation.run(QStringList{"-r"} + names, environment, start, wrapper);
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 0);
@@ -267,7 +267,7 @@ void TestUpdateMode::fullDiskKeepsOldFile()
     if (geteuid() != 0)
         QSKIP("mounting a small tmpfs needs root");
 
-    Installation installation;
+    TempInstallation installation;
     QVERIFY(installation.isValid());
     const QString small = installation.path() + "/small";
     QVERIFY(QDir().mkpath(small));
@@ -286,7 +286,7 @@ void TestUpdateMode::fullDiskKeepsOldFile()
     QVERIFY(writeFile(installation.workDir() + "/small/lib.so_", QByteArray(1024 * 1024, 'n')));
 
     QVERIFY(installation.addExecutable(STANDIN_BINARY, "bin/xdg-open"));
-    const Installation::Result result =
+    const TempInstallation::Result result =
         installation.run({"-r", "small/lib.so"}, withPathFirst(installation.path() + "/bin"));
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 0);

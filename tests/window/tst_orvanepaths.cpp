@@ -37,16 +37,16 @@ void TestOrvanePaths::dontAskStartsInstallerAtOnce()
     QFETCH(QString, inherited);
     QFETCH(QString, expected);
 
-    Installation installation(QStringLiteral(ORVANEPATHS_BINARY));
+    TempInstallation installation(QStringLiteral(ORVANEPATHS_BINARY));
     QVERIFY(installation.isValid());
     const QByteArray stored = "\npath = /opt/a\npath = \npath = /opt/клиент\nshow = 0\n";
     QVERIFY(installation.writeFile("workdir/libpath", stored));
-    QProcessEnvironment environment = Installation::testEnvironment();
+    QProcessEnvironment environment = TempInstallation::testEnvironment();
     environment.remove("LD_LIBRARY_PATH");
     if (!inherited.isNull())
         environment.insert("LD_LIBRARY_PATH", inherited);
 
-    const Installation::Result result = installation.run({"a b", "c"}, environment);
+    const TempInstallation::Result result = installation.run({"a b", "c"}, environment);
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 0);
     const QJsonObject record = waitForRecord(installation.workDir());
@@ -96,7 +96,7 @@ void TestOrvanePaths::showsWindowWithoutLibpath()
         QSKIP(qPrintable(missing));
     display.runTool("xrdb", {"-nocpp", "-load"}, "Xft.dpi: " + QByteArray::number(dpi));
 
-    Installation installation(QStringLiteral(ORVANEPATHS_BINARY));
+    TempInstallation installation(QStringLiteral(ORVANEPATHS_BINARY));
     QVERIFY(installation.isValid());
     // The installer's own Qt beside it changes nothing.
     QVERIFY(installation.addInstallersQt("[Paths]\nPlugins=plugins\n"));
@@ -154,12 +154,12 @@ void TestOrvanePaths::startupFailure()
 {
     // The same start-up as Orvane: a file where the working directory
     // belongs ends the program with exit code 2 before any window.
-    Installation installation(QStringLiteral(ORVANEPATHS_BINARY));
+    TempInstallation installation(QStringLiteral(ORVANEPATHS_BINARY));
     QVERIFY(installation.isValid());
     QVERIFY(installation.writeFile("blocker", "a file"));
     QVERIFY(installation.writeFile("workpath", "./blocker"));
 
-    const Installation::Result result = installation.run({"a"});
+    const TempInstallation::Result result = installation.run({"a"});
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 2);
     const QString expected =
@@ -189,7 +189,7 @@ void TestOrvanePaths::withoutDisplay()
     QFETCH(int, exitCode);
     QFETCH(bool, installerStarted);
 
-    Installation installation(QStringLiteral(ORVANEPATHS_BINARY));
+    TempInstallation installation(QStringLiteral(ORVANEPATHS_BINARY));
     QVERIFY(installation.isValid());
     if (!stored.isNull())
         QVERIFY(installation.writeFile("workdir/libpath", stored));
@@ -198,7 +198,7 @@ void TestOrvanePaths::withoutDisplay()
     if (!display.isNull())
         environment.insert("DISPLAY", display);
 
-    const Installation::Result result = installation.run({"a"}, environment);
+    const TempInstallation::Result result = installation.run({"a"}, environment);
     QVERIFY2(result.finished, result.output.constData());
     QVERIFY2(result.exitCode == exitCode, result.output.constData());
     if (installerStarted) {

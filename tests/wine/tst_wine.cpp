@@ -86,12 +86,12 @@ private slots:
     void windowStartsInstaller();
 
 private:
-    Installation install(const QString &program = QStringLiteral(ORVANE_EXE)) const;
-    Installation::Result run(Installation &installation, const QStringList &arguments,
-                             const QString &workingDirectory = QString()) const;
-    Installation::Result run(Installation &installation, const QStringList &arguments,
-                             const QProcessEnvironment &environment,
-                             const QString &workingDirectory = QString()) const;
+    TempInstallation install(const QString &program = QStringLiteral(ORVANE_EXE)) const;
+    TempInstallation::Result run(TempInstallation &installation, const QStringList &arguments,
+                                 const QString &workingDirectory = QString()) const;
+    TempInstallation::Result run(TempInstallation &installation, const QStringList &arguments,
+                                 const QProcessEnvironment &environment,
+                                 const QString &workingDirectory = QString()) const;
     // Waits until every program of the prefix has ended, or kills them all.
     bool waitForWine(int timeoutMs = 30000) const;
     // Runs a Windows program of the prefix (regedit, reg) and waits for it.
@@ -162,20 +162,20 @@ void TestWine::cleanup()
     QProcess::execute(m_wineserver, {QStringLiteral("-k")});
 }
 
-Installation TestWine::install(const QString &program) const
+TempInstallation TestWine::install(const QString &program) const
 {
-    return Installation(program, QStringLiteral(STANDIN_EXE), QStringLiteral("Hultrex.exe"));
+    return TempInstallation(program, QStringLiteral(STANDIN_EXE), QStringLiteral("Hultrex.exe"));
 }
 
-Installation::Result TestWine::run(Installation &installation, const QStringList &arguments,
-                                   const QString &workingDirectory) const
+TempInstallation::Result TestWine::run(TempInstallation &installation, const QStringList &arguments,
+                                       const QString &workingDirectory) const
 {
     return run(installation, arguments, m_environment, workingDirectory);
 }
 
-Installation::Result TestWine::run(Installation &installation, const QStringList &arguments,
-                                   const QProcessEnvironment &environment,
-                                   const QString &workingDirectory) const
+TempInstallation::Result TestWine::run(TempInstallation &installation, const QStringList &arguments,
+                                       const QProcessEnvironment &environment,
+                                       const QString &workingDirectory) const
 {
     return installation.run(arguments, environment, workingDirectory, {m_wine});
 }
@@ -241,14 +241,14 @@ void TestWine::handOverArguments_data()
 void TestWine::handOverArguments()
 {
     QFETCH(QStringList, arguments);
-    Installation installation = install();
+    TempInstallation installation = install();
     QVERIFY(installation.isValid());
     // The installer's own shared Qt beside the program changes nothing.
     QVERIFY(installation.addInstallersQt("[Paths]\nPlugins=plugins\n"));
     QProcessEnvironment environment = m_environment;
     environment.insert(QStringLiteral("STANDIN_LINGER_MS"), QStringLiteral("3000"));
 
-    const Installation::Result result = run(installation, arguments, environment);
+    const TempInstallation::Result result = run(installation, arguments, environment);
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 0);
     // Orvane has ended; the installer lingers on.
@@ -281,12 +281,12 @@ void TestWine::workpath()
 {
     QFETCH(QString, content);
     QFETCH(QString, expected);
-    Installation installation = install();
+    TempInstallation installation = install();
     QVERIFY(installation.isValid());
     content.replace("APP", nativeWindowsPath(installation.path()));
     QVERIFY(installation.writeFile("workpath", content.toUtf8()));
 
-    const Installation::Result result = run(installation, {"x"});
+    const TempInstallation::Result result = run(installation, {"x"});
     QCOMPARE(result.exitCode, 0);
     const QString workDir = QDir::cleanPath(installation.path() + '/' + expected);
     const QJsonObject record = waitForRecord(workDir, "Hultrex", 30000);
@@ -299,13 +299,13 @@ void TestWine::workpath()
 
 void TestWine::cannotCreateWorkDir()
 {
-    Installation installation = install();
+    TempInstallation installation = install();
     QVERIFY(installation.isValid());
     // A file stands where the directory would have to be created.
     QVERIFY(installation.writeFile("blocker", "a file"));
     QVERIFY(installation.writeFile("workpath", ".\\blocker"));
 
-    const Installation::Result result = run(installation, {"a"});
+    const TempInstallation::Result result = run(installation, {"a"});
     QCOMPARE(result.exitCode, 2);
     const QString expected = "Error. Can't create work directory " +
                              windowsPath(installation.path()) + "/blocker/workdir";
@@ -318,7 +318,7 @@ void TestWine::cannotCreateWorkDir()
 void TestWine::cannotEnterWorkDir()
 {
     SKIP_UNLESS_CAN_DROP_PRIVILEGES();
-    Installation installation = install();
+    TempInstallation installation = install();
     QVERIFY(installation.isValid());
     QVERIFY(QDir().mkpath(installation.workDir()));
     QVERIFY(QFile::setPermissions(installation.workDir(), QFileDevice::ReadOwner));
@@ -330,7 +330,7 @@ void TestWine::cannotEnterWorkDir()
     environment.insert("HOME", home.path());
     environment.insert("WINEPREFIX", home.path() + "/prefix");
 
-    const Installation::Result result = installation.run(
+    const TempInstallation::Result result = installation.run(
         {"a"}, environment, QString(), unprivilegedWrapper() + QStringList{m_wine});
     QVERIFY2(result.exitCode == 1, result.output.constData());
     const QString expected =
@@ -374,7 +374,7 @@ void TestWine::updateRestarts()
     QFETCH(bool, held);
     QFETCH(bool, readOnly);
     QFETCH(bool, missing);
-    Installation installation = install();
+    TempInstallation installation = install();
     QVERIFY(installation.isValid());
     QString startDir = installation.path();
     QString workDir = installation.workDir();
@@ -398,7 +398,7 @@ void TestWine::updateRestarts()
         QVERIFY(waitForFile(lib + ".held", 30000));
     }
 
-    const Installation::Result result = run(
+    const TempInstallation::Result result = run(
         installation, QStringList{"-r", name} + (missing ? QStringList{"gone.dll"} : QStringList()),
         startDir);
     QCOMPARE(result.exitCode, 0);
@@ -443,13 +443,13 @@ void TestWine::replacesRunningProgram()
 {
     // The new version of Orvane.exe is the stand-in: whoever starts after
     // the update shows which program the name now holds.
-    Installation installation = install();
+    TempInstallation installation = install();
     QVERIFY(installation.isValid());
     QVERIFY(QFile::copy(STANDIN_EXE, installation.workDir() + "/Orvane.exe_") ||
             (QDir().mkpath(installation.workDir()) &&
              QFile::copy(STANDIN_EXE, installation.workDir() + "/Orvane.exe_")));
 
-    const Installation::Result result = run(installation, {"-r", "Orvane.exe"});
+    const TempInstallation::Result result = run(installation, {"-r", "Orvane.exe"});
     QCOMPARE(result.exitCode, 0);
     QVERIFY2(result.output.contains("Orvane.exe"), result.output.constData());
     QVERIFY(!result.output.contains("Success!"));
@@ -470,12 +470,12 @@ void TestWine::replacesRunningProgram()
 // by the command line's own tests.)
 void TestWine::unreadableNewVersionLeavesTarget()
 {
-    Installation installation = install();
+    TempInstallation installation = install();
     QVERIFY(installation.isValid());
     QVERIFY(installation.writeFile("lib.dll", "old lib"));
     QVERIFY(QDir().mkpath(installation.workDir() + "/lib.dll_"));
 
-    const Installation::Result result = run(installation, {"-r", "lib.dll"});
+    const TempInstallation::Result result = run(installation, {"-r", "lib.dll"});
     QCOMPARE(result.exitCode, 0);
     // Until the interpreter, whose command line names its variables, ends.
     QElapsedTimer timer;
@@ -495,10 +495,10 @@ void TestWine::unreadableNewVersionLeavesTarget()
 
 void TestWine::missingSourcesOpenErrorFile()
 {
-    Installation installation = install();
+    TempInstallation installation = install();
     QVERIFY(installation.isValid());
 
-    const Installation::Result result = run(installation, {"-r", "a.dll", "b.dll"});
+    const TempInstallation::Result result = run(installation, {"-r", "a.dll", "b.dll"});
     QCOMPARE(result.exitCode, 0);
     // One message per line in the ANSI code page, which is 1251 here.
     const QString workDir = windowsPath(installation.workDir());
@@ -523,7 +523,7 @@ void TestWine::unicodeEnvironment_data()
 void TestWine::unicodeEnvironment()
 {
     QFETCH(QString, program);
-    Installation installation = install(program);
+    TempInstallation installation = install(program);
     QVERIFY(installation.isValid());
     QVERIFY(installation.writeFile("workdir/libpath",
                                    "\npath = D:\\Müller\\odbc\npath = E:\\客户端\nshow = 0\n"));
@@ -531,7 +531,7 @@ void TestWine::unicodeEnvironment()
     const QString inherited = "C:\\工具\\bin;C:\\Zoë\\bin";
     environment.insert("WINEPATH", inherited);
 
-    const Installation::Result result = run(installation, {"a"}, environment);
+    const TempInstallation::Result result = run(installation, {"a"}, environment);
     QCOMPARE(result.exitCode, 0);
     const QJsonObject record = waitForRecord(installation.workDir(), "Hultrex", 30000);
     QVERIFY2(!record.isEmpty(), result.output.constData());
@@ -571,7 +571,7 @@ void TestWine::windowStartsInstaller()
         runInPrefix({"reg", "add", "HKCU\\Control Panel\\Desktop", "/v", "LogPixels", "/t",
                      "REG_DWORD", "/d", "96", "/f"});
     });
-    Installation installation = install(QStringLiteral(ORVANEPATHS_EXE));
+    TempInstallation installation = install(QStringLiteral(ORVANEPATHS_EXE));
     QVERIFY(installation.isValid());
     QVERIFY(installation.writeFile("workdir/libpath", "\npath = D:\\odbc\\lib\nshow = 1\n"));
     // The installer's own shared Qt beside the program changes nothing.

@@ -49,7 +49,7 @@ int main(int argc, char *argv[])
         variables.insert(variable.first, variable.second);
     for (const auto &report : Update::deferredCopyReports(copy, chain)) {
         if (Update::writeErrorFile(QString(report.first).remove(QStringLiteral("Z:")),
-                                   report.second) != Install::Ok)
+                                   report.second) != Installation::Ok)
             return 1;
     }
 
