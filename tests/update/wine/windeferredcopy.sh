@@ -121,10 +121,10 @@ for _ in $(seq 600); do
     sleep 0.2
 done
 # The marker writes non-ASCII characters as "?"; the interpreter may leave a
-# blank after the program's name.
+# blank after the program's name, which "start" hands over with backslashes.
 check "the program is started again, without arguments, in the start directory" \
     "$(sed 's/ *|/|/' "$work/app/restarted.txt" 2>/dev/null)" \
-    "\"$z/app/Orvane.exe\"|${z//\//\\}\\start $odd"
+    "\"${z//\//\\}\\app\\Orvane.exe\"|${z//\//\\}\\start $odd"
 check "first file copied" "$(cat "$work/app/a.dll")" "new a"
 check "file with blanks copied" "$(cat "$work/app/sub dir/b 1.dll")" "new b"
 check "file with a Cyrillic name copied" "$(cat "$work/app/новый.dll")" "new c"
