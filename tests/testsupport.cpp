@@ -291,9 +291,8 @@ QString deadDisplay()
     }
 }
 
-bool processMentioning(const QString &text)
+static bool processMentions(const QByteArray &needle)
 {
-    const QByteArray needle = QFile::encodeName(text);
     QDirIterator processes(QStringLiteral("/proc"), QDir::Dirs | QDir::NoDotAndDotDot);
     while (processes.hasNext()) {
         const QString cmdline = processes.next() + QStringLiteral("/cmdline");
@@ -302,4 +301,17 @@ bool processMentioning(const QString &text)
             return true;
     }
     return false;
+}
+
+bool waitWhileProcessMentions(const QString &text, int timeoutMs)
+{
+    const QByteArray needle = QFile::encodeName(text);
+    QElapsedTimer timer;
+    timer.start();
+    while (processMentions(needle)) {
+        if (timer.elapsed() >= timeoutMs)
+            return false;
+        QThread::msleep(50);
+    }
+    return true;
 }

@@ -105,9 +105,9 @@ private:
     QString m_name;
 };
 
-// Whether a process other than this one whose command line mentions text
-// is running.
-bool processMentioning(const QString &text);
+// Polls until no process other than this one has a command line that
+// mentions text; false when one still does after timeoutMs.
+bool waitWhileProcessMentions(const QString &text, int timeoutMs);
 
 // Waits for the line that OrvanePaths logs about its window when
 // ORVANE_LAYOUT_REPORT is set ("Layout: scale 1.5, texts cut: none") and

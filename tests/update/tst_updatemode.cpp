@@ -6,7 +6,6 @@
 #include <QtTest>
 
 #include <QDirIterator>
-#include <QElapsedTimer>
 #include <QRandomGenerator>
 
 #include <unistd.h>
@@ -297,12 +296,7 @@ void TestUpdateMode::fullDiskKeepsOldFile()
     QVERIFY2(result.output.contains(expected.toUtf8()), result.output.constData());
 
     // ... and after the deferred copy, which names the installation.
-    QElapsedTimer timer;
-    timer.start();
-    while (processMentioning(installation.path())) {
-        QVERIFY2(timer.elapsed() < 30000, "the deferred copy did not end");
-        QThread::msleep(50);
-    }
+    QVERIFY2(waitWhileProcessMentions(installation.path(), 30000), "the deferred copy did not end");
     QCOMPARE(readFile(small + "/lib.so"), old);
     QCOMPARE(QDir(small).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList{"lib.so"});

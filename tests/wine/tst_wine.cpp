@@ -478,12 +478,7 @@ void TestWine::unreadableNewVersionLeavesTarget()
     const TempInstallation::Result result = run(installation, {"-r", "lib.dll"});
     QCOMPARE(result.exitCode, 0);
     // Until the interpreter, whose command line names its variables, ends.
-    QElapsedTimer timer;
-    timer.start();
-    while (processMentioning("%ORVANE_R%")) {
-        QVERIFY2(timer.elapsed() < 60000, "the interpreter did not end");
-        QThread::msleep(100);
-    }
+    QVERIFY2(waitWhileProcessMentions("%ORVANE_R%", 60000), "the interpreter did not end");
     QCOMPARE(readFile(installation.path() + "/lib.dll"), QByteArray("old lib"));
     QCOMPARE(QDir(installation.path())
                  .entryList({".*.orvane-new-*", ".Orvane-deferred-*"}, QDir::Files | QDir::Hidden),
