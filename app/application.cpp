@@ -1,6 +1,6 @@
 #include "app/application.h"
 
-#include "platform/platform.h"
+#include "platform/environment.h"
 
 #include <QLibraryInfo>
 #include <QTranslator>

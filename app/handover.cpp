@@ -1,7 +1,7 @@
 #include "app/handover.h"
 
 #include "installation/installation.h"
-#include "platform/platform.h"
+#include "platform/process.h"
 
 #include <QCoreApplication>
 

@@ -4,7 +4,7 @@
 #include "app/application.h"
 #include "app/handover.h"
 #include "app/startup.h"
-#include "platform/platform.h"
+#include "platform/environment.h"
 #include "update/updatemode.h"
 
 int main(int argc, char *argv[])

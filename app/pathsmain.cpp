@@ -6,7 +6,7 @@
 #include "app/application.h"
 #include "app/handover.h"
 #include "app/startup.h"
-#include "platform/platform.h"
+#include "platform/environment.h"
 #include "window/orvane.h"
 
 #include <QDebug>

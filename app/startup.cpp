@@ -1,7 +1,7 @@
 #include "app/startup.h"
 
 #include "installation/installation.h"
-#include "platform/platform.h"
+#include "platform/environment.h"
 
 #include <QCoreApplication>
 #include <QDebug>

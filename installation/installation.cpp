@@ -2,7 +2,7 @@
 
 #include <QDebug>
 
-#include "platform/platform.h"
+#include "platform/process.h"
 
 namespace Installation {
 

@@ -2,10 +2,10 @@
 #define ORVANE_FILEREPLACE_WIN_P_H
 
 // Replacing an installed file in one step on Windows, in the Windows API's
-// own terms; platform_win.cpp turns the error codes into texts. Not for
+// own terms; files_win.cpp turns the error codes into texts. Not for
 // users outside the platform layer.
 
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace Platform {
 

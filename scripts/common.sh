@@ -5,7 +5,8 @@ ORVANE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # Debian packages that building and running the programs need (the
 # demonstration installs only these); Qt's translations make Qt's own dialogs
-# speak Russian.
+# speak Russian. (The arrays are for the scripts that source this file.)
+# shellcheck disable=SC2034
 ORVANE_BUILD_PACKAGES=(
     cmake ninja-build g++
     qtbase5-dev qtbase5-dev-tools qttranslations5-l10n
@@ -14,11 +15,12 @@ ORVANE_BUILD_PACKAGES=(
 # compilers, the style tools, a virtual X display with X resources for the
 # desktop's scale, and MinGW-w64 with Wine for the Windows parts, with fonts
 # that stand in for Windows' dialog fonts.
+# shellcheck disable=SC2034
 ORVANE_TEST_PACKAGES=(
     pkg-config python3
     qt6-base-dev qt6-qpa-plugins qt6-translations-l10n
     util-linux
-    clang libclang-rt-14-dev clang-format clang-tidy
+    clang libclang-rt-14-dev clang-format clang-tidy shellcheck
     xvfb xdotool x11-xserver-utils strace locales
     binutils-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine64
     fonts-liberation
@@ -64,8 +66,8 @@ configure()
 ensure_locale()
 {
     local name=$1 normalised
-    normalised=$(echo "${name}" | tr 'A-Z' 'a-z' | sed 's/utf-8/utf8/')
-    locale -a 2>/dev/null | tr 'A-Z' 'a-z' | grep -qx "$normalised" && return 0
+    normalised=$(echo "${name}" | tr '[:upper:]' '[:lower:]' | sed 's/utf-8/utf8/')
+    locale -a 2>/dev/null | tr '[:upper:]' '[:lower:]' | grep -qx "$normalised" && return 0
     as_root localedef -i "${name%%.*}" -f "${name#*.}" "$name"
 }
 

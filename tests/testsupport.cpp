@@ -192,6 +192,17 @@ QString cannotDropPrivileges()
     return QString();
 }
 
+AsUnprivileged::AsUnprivileged()
+    : m_active(::seteuid(unprivilegedId) == 0)
+{
+}
+
+AsUnprivileged::~AsUnprivileged()
+{
+    if (m_active && ::seteuid(0) != 0)
+        qFatal("cannot become root again");
+}
+
 VirtualDisplay::~VirtualDisplay()
 {
     if (!m_server)

@@ -170,6 +170,22 @@ QStringList unprivilegedWrapper();
 // or no setpriv), or an empty text when it can.
 QString cannotDropPrivileges();
 
+// Makes the unprivileged user the effective one for as long as it lives and
+// root again when it goes, whatever the test did in between, so that no later
+// test runs with the wrong rights. Only root can do this (isActive()).
+class AsUnprivileged
+{
+public:
+    AsUnprivileged();
+    ~AsUnprivileged();
+    AsUnprivileged(const AsUnprivileged &) = delete;
+    AsUnprivileged &operator=(const AsUnprivileged &) = delete;
+    bool isActive() const { return m_active; }
+
+private:
+    bool m_active = false;
+};
+
 // Skips the calling test when it cannot drop to the unprivileged user.
 #define SKIP_UNLESS_CAN_DROP_PRIVILEGES()                                                          \
     do {                                                                                           \

@@ -1,7 +1,8 @@
 #include "app/handover.h"
 #include "app/startup.h"
 #include "installation/installation.h"
-#include "platform/platform.h"
+#include "platform/environment.h"
+#include "platform/process.h"
 #include "testsupport.h"
 
 #include <QtTest>

@@ -1,33 +1,28 @@
 #include "update/deferredcopy.h"
 
 #include "update/errorreport.h"
+#include "update/paths.h"
+
+#include "deferredcopy_script.h"
 
 namespace Update {
 
 namespace {
-
-// The part of path up to and including its last separator of directories.
-QString directoryPart(const QString &path)
-{
-    const int separator =
-        qMax(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
-    return path.left(separator + 1);
-}
 
 // The temporary name of the n-th copy: beside its target, so that the final
 // rename stays within one directory (one file system), and named so that it
 // is seen at once for what it is.
 QString temporaryPath(const QString &target, qint64 chain, int n)
 {
-    return directoryPart(target) + QStringLiteral(".Orvane-deferred-") + QString::number(chain) +
-           QLatin1Char('-') + QString::number(n);
+    return directoryPrefixOf(target) + QStringLiteral(".Orvane-deferred-") +
+           QString::number(chain) + QLatin1Char('-') + QString::number(n);
 }
 
 // The common beginning of the reports' paths: beside the error file.
 QString reportPrefix(const QString &errorFile, qint64 chain)
 {
-    return directoryPart(errorFile) + QStringLiteral(".Orvane-report-") + QString::number(chain) +
-           QLatin1Char('-');
+    return directoryPrefixOf(errorFile) + QStringLiteral(".Orvane-report-") +
+           QString::number(chain) + QLatin1Char('-');
 }
 
 QString reference(const char *name, int n)
@@ -62,37 +57,45 @@ QString deferredCopyCommandLine(int copyCount, bool otherErrors)
     // and the like are plain text; Windows paths hold no double quote.
     const QString errorFile = QStringLiteral("\"%ORVANE_F%\"");
     const QString openErrorFile = QStringLiteral("start \"\" notepad.exe ") + errorFile;
-    QString commandLine = QStringLiteral("cmd.exe /v:off /c ping -n 3 localhost");
-    QString leftOver;
-    QString firstReport;
+    // The steps, each run only when the one before succeeded ("&&").
+    QStringList steps{QStringLiteral("cmd.exe /v:off /c ping -n 3 localhost")};
+    // What goes when a step fails: the temporary files (those already moved
+    // into place no longer exist) and the reports.
+    QStringList leftOver;
+    // The reports moved to the error file last to first, so that the one of
+    // the first copy not made stays.
+    QStringList firstReport;
     for (int n = 1; n <= copyCount; ++n) {
-        commandLine += QStringLiteral(" && copy /Y ") + reference("S", n) + QLatin1Char(' ') +
-                       reference("N", n) + QStringLiteral(" && move /Y ") + reference("N", n) +
-                       QLatin1Char(' ') + reference("T", n) + QStringLiteral(" && del ") +
-                       report(n);
-        leftOver += QLatin1Char(' ') + reference("N", n);
-        // Moved last to first: the report of the first copy not made stays.
-        firstReport.prepend(QStringLiteral(" & move /Y ") + report(n) + QLatin1Char(' ') +
-                            errorFile);
+        steps << QStringLiteral("copy /Y ") + reference("S", n) + QLatin1Char(' ') +
+                     reference("N", n)
+              << QStringLiteral("move /Y ") + reference("N", n) + QLatin1Char(' ') +
+                     reference("T", n)
+              << QStringLiteral("del ") + report(n);
+        leftOver << reference("N", n);
+        firstReport.prepend(QStringLiteral("move /Y ") + report(n) + QLatin1Char(' ') + errorFile);
     }
     if (otherErrors) {
-        commandLine += QStringLiteral(" && move /Y ") + report(0) + QLatin1Char(' ') + errorFile +
-                       QStringLiteral(" && ") + openErrorFile;
-        leftOver += QLatin1Char(' ') + report(0);
+        steps << QStringLiteral("move /Y ") + report(0) + QLatin1Char(' ') + errorFile
+              << openErrorFile;
+        leftOver << report(0);
     }
     // The restarted program resolves a relative working directory against
     // its current directory: it starts where the program was started.
     // "start" hands the program over and returns: the interpreter does not
     // wait for it, so its end, whatever its exit code, is no failure of the
     // chain.
-    commandLine += QStringLiteral(" && cd /d \"%ORVANE_D%\" && start \"\" \"%ORVANE_R%\"");
-    // "&&" binds tighter than "||": whichever step failed, the temporary
-    // files go (those already moved into place no longer exist), and so do
-    // the reports, the one of the failed copy into the error file.
-    if (copyCount > 0)
-        commandLine += QStringLiteral(" || (del /f /q") + leftOver + firstReport +
-                       QStringLiteral(" & if exist ") + errorFile + QLatin1Char(' ') +
-                       openErrorFile + QLatin1Char(')');
+    steps << QStringLiteral("cd /d \"%ORVANE_D%\"") << QStringLiteral("start \"\" \"%ORVANE_R%\"");
+    QString commandLine = steps.join(QLatin1String(" && "));
+    // "&&" binds tighter than "||": whichever step failed, the clean-up runs,
+    // each of its steps whatever the one before did ("&").
+    if (copyCount > 0) {
+        const QStringList cleanUp =
+            QStringList{QStringLiteral("del /f /q ") + leftOver.join(QLatin1Char(' '))} +
+            firstReport +
+            QStringList{QStringLiteral("if exist ") + errorFile + QLatin1Char(' ') + openErrorFile};
+        commandLine +=
+            QStringLiteral(" || (") + cleanUp.join(QLatin1String(" & ")) + QLatin1Char(')');
+    }
     return commandLine;
 }
 
@@ -129,43 +132,8 @@ QList<QPair<QString, QStringList>> deferredCopyReports(const DeferredCopy &copy,
 
 QStringList deferredCopyShellArguments(const DeferredCopy &copy)
 {
-    // $1 is the program to restart, $2 the directory to restart it in, $3
-    // the error file, $4 the other errors, then source, target and message
-    // of every copy. Whether a target's directory takes a new name is asked
-    // when the copy is due, not tried: a failed step must end the chain,
-    // never lead to another way of writing the target.
-    // The new version is flushed before it takes the target's name (rename()
-    // replaces the name in one step) and the directory after it; "-T" makes
-    // a directory in the target's place a failure instead of a destination.
-    // The temporary file gets the new version's permissions, and its owner
-    // may read, write and run it, as in the replacement pass, which gives no
-    // file set-user-ID, set-group-ID or sticky bits either.
-    // What a failed tool writes to its error channel becomes the reason.
-    static const QString script = QStringLiteral(
-        "restart=$1 start=$2 report=$3 earlier=$4; shift 4; nl='\n'; "
-        "crlf=$(printf '\\r\\n_'); crlf=${crlf%_}; "
-        "c() { command -p \"$@\"; }; "
-        "put() { printf '%s%s' \"$sep\" \"$1\"; sep=$crlf; }; "
-        "edit() { if command -v xdg-open >/dev/null; then xdg-open \"$report\"; "
-        "else c xdg-open \"$report\"; fi; }; "
-        "fail() { why=${1%%\"$nl\"*}; shift; sep=; "
-        "{ if [ -n \"$earlier\" ]; then put \"$earlier\"; fi; "
-        "while [ \"$#\" -ge 3 ]; do put \"$3$why\"; why=; shift 3; done; } >\"$report\" && edit; "
-        "exit 1; }; "
-        "c sleep 2 || exit; "
-        "while [ \"$#\" -ge 3 ]; do "
-        "case $2 in */*) dir=${2%/*}; dir=${dir:-/};; *) dir=.;; esac; "
-        "if [ -w \"$dir\" ]; then "
-        "why=$({ tmp=$(c mktemp -- \"$dir/.Orvane-deferred-XXXXXX\") && "
-        "{ c cp -- \"$1\" \"$tmp\" && c chmod --reference=\"$1\" -- \"$tmp\" && "
-        "c chmod u+rwx,a-st -- \"$tmp\" && c sync -- \"$tmp\" && c mv -f -T -- \"$tmp\" \"$2\" || "
-        "{ c rm -f -- \"$tmp\"; false; }; } && c sync -- \"$dir\"; } 2>&1 >/dev/null) || "
-        "fail \"$why\" \"$@\"; "
-        "else why=$({ c cp -f -T -- \"$1\" \"$2\" && c sync -- \"$2\"; } 2>&1 >/dev/null) || "
-        "fail \"$why\" \"$@\"; fi; "
-        "shift 3; done; "
-        "if [ -n \"$earlier\" ]; then { sep=; put \"$earlier\" >\"$report\" && edit; } & fi; "
-        "cd -- \"$start\" || exit; exec \"$restart\"");
+    // deferredcopy.sh says what the arguments are.
+    static const QString script = QString::fromUtf8(deferredCopyScript);
     QStringList arguments{QStringLiteral("-c"),
                           script,
                           QStringLiteral("orvane-update"),

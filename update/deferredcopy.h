@@ -11,12 +11,9 @@
 // program ran are copied by a hidden command interpreter after the program
 // has ended, and the program is then started again. What the interpreter is
 // told is built here, for both systems, so that either can be checked
-// anywhere.
-//
-// Every new version is first copied under a temporary name beside its target
-// and then renamed over it, so the target holds either its old or its whole
-// new content. A failed step removes the temporary file and ends the chain:
-// the later copies and the restart do not happen.
+// anywhere. Each file is replaced as the pass replaces it (the design note of
+// replacement.cpp); a failed step removes the temporary file and ends the
+// chain: the later copies and the restart do not happen.
 namespace Update {
 
 // Files still to be copied, in order: (target path, source path).
@@ -69,13 +66,12 @@ VariableList deferredCopyVariables(const DeferredCopy &copy, qint64 chain);
 // errors when there are any. They stand beside the error file.
 QList<QPair<QString, QStringList>> deferredCopyReports(const DeferredCopy &copy, qint64 chain);
 
-// The same for /bin/sh: its arguments, "-c" and a fixed script first. The
-// paths and messages are positional parameters and never part of the script
-// text, so no file name can bring in shell syntax. A target whose directory
-// takes no new name (a writable file in a read-only directory) is
-// overwritten in place, the only way it can be updated at all. The script
-// finds its tools on the system's standard path, whatever PATH holds; the
-// restarted program and the editor get the environment unchanged.
+// The same for /bin/sh: its arguments, "-c" and the fixed script of
+// deferredcopy.sh first. The paths and messages are positional parameters
+// and never part of the script text, so no file name can bring in shell
+// syntax. The script finds its tools on the system's standard path, whatever
+// PATH holds; the restarted program and the editor get the environment
+// unchanged.
 QStringList deferredCopyShellArguments(const DeferredCopy &copy);
 
 // Starts the hidden command interpreter detached, in the current directory:

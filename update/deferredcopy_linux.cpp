@@ -1,6 +1,6 @@
 #include "update/deferredcopy.h"
 
-#include "platform/platform.h"
+#include "platform/process.h"
 
 namespace Update {
 

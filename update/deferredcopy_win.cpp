@@ -1,7 +1,7 @@
 #include "update/deferredcopy.h"
 
 #include "platform/hiddenprocess.h"
-#include "platform/platform.h"
+#include "platform/process.h"
 #include "update/errorreport.h"
 
 #include <QCoreApplication>

@@ -1,22 +1,17 @@
 #include "update/replacement.h"
 
-#include "installation/installation.h"
-
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "update/errorreport.h"
+#include "update/paths.h"
+#include "update/stagedfile.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
-#include <QDebug>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
-#include <QScopeGuard>
 #include <QSet>
-#include <QTemporaryFile>
 #include <QTimer>
 
 /*
@@ -28,10 +23,10 @@
   nothing that failed is called a success.
 
   - Every new version is first copied beside its target as a staged file
-    (".<name>.orvane-new-XXXXXX"): in the same directory, so that the final
-    rename stays on one file system and replaces the name in one step. Linux
-    copies inside the kernel and starts the writeback at once; the staged
-    file usually has no name until it is complete.
+    (".<name>.orvane-new-XXXXXX", stagedfile.h): in the same directory, so
+    that the final rename stays on one file system and replaces the name in
+    one step. Linux copies inside the kernel and starts the writeback at
+    once.
   - All staged files are flushed before any takes a target's name: one
     syncfs per file system on Linux (one journal commit for all files, not
     one per file), FlushFileBuffers per file on Windows. A flush that fails
@@ -40,49 +35,21 @@
   - Then each staged file is renamed over its target. A target held by
     someone (mounted on, a running program on Windows) is tried again a few
     times; a refusal that waiting cannot change is not. What cannot be
-    replaced now is left to the deferred copy, which runs after the program
-    has ended, with the same one-step rename.
+    replaced now is left to the deferred copy (deferredcopy.h), which runs
+    after the program has ended, the same way: copied beside the target,
+    flushed, renamed over it, the directory flushed.
   - Last, every directory that received new names is flushed, so that the
-    names themselves survive a power cut.
-  - One pass at a time holds Orvane.lock in the working directory. Only the
-    holder removes staged files that a killed run left behind: no other
-    run can be writing them then.
+    names themselves survive a power cut. A directory that cannot be flushed
+    makes each new name in it a failure: the file is in place, but may not
+    stay so after a power cut, which is no success.
+  - One pass at a time holds Orvane.lock in the working directory
+    (updatelock.h). Only the holder removes staged files that a killed run
+    left behind: no other run can be writing them then.
 */
 
 namespace Update {
 
 namespace {
-
-// How long a lock file may stay without an owner written into it before it
-// counts as left by a run killed while it took the lock.
-constexpr qint64 ownerlessLockAgeMs = 5000;
-
-enum class Lock { Held, TakenByOther, Unavailable };
-
-Lock takeLock(QLockFile &lock, const QString &path, int waitMs)
-{
-    // A long pass is not a stale one: only a lock whose owner has died is
-    // taken over, however old it is.
-    lock.setStaleLockTime(0);
-    QElapsedTimer waited;
-    waited.start();
-    for (;;) {
-        const qint64 left = qMax<qint64>(0, waitMs - waited.elapsed());
-        if (lock.tryLock(static_cast<int>(qMin<qint64>(left, 500))))
-            return Lock::Held;
-        if (lock.error() != QLockFile::LockFailedError)
-            return Lock::Unavailable;
-        qint64 pid = 0;
-        QString host;
-        QString application;
-        const QDateTime written = QFileInfo(path).lastModified();
-        if (!lock.getLockInfo(&pid, &host, &application) && written.isValid() &&
-            qAbs(written.msecsTo(QDateTime::currentDateTime())) > ownerlessLockAgeMs)
-            lock.removeStaleLockFile();
-        if (left == 0)
-            return Lock::TakenByOther;
-    }
-}
 
 // Waits without a busy loop; no window is open, so nothing else is handled.
 void wait(int ms)
@@ -90,76 +57,6 @@ void wait(int ms)
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
-}
-
-// Writes all of data; a short write that Qt leaves without an error text is
-// followed by another, which then meets the error and names it.
-bool writeAll(QFileDevice &file, const QByteArray &data, qint64 size, QString *reason)
-{
-    qint64 written = 0;
-    while (written < size) {
-        const qint64 now = file.write(data.constData() + written, size - written);
-        if (now <= 0) {
-            *reason = file.error() != QFileDevice::NoError ? file.errorString()
-                                                           : Platform::lastErrorText();
-            return false;
-        }
-        written += now;
-    }
-    return true;
-}
-
-// Copies what is left of source into destination through this process.
-bool copyThrough(QFile &source, QFileDevice &destination, QString *reason)
-{
-    QByteArray block(1024 * 1024, Qt::Uninitialized);
-    for (;;) {
-        const qint64 read = source.read(block.data(), block.size());
-        if (read < 0) {
-            *reason = source.errorString();
-            return false;
-        }
-        if (read == 0)
-            return true;
-        if (!writeAll(destination, block, read, reason))
-            return false;
-    }
-}
-
-// Copies source into staged, a new file beside the target, with the new
-// version's permissions. The pass flushes it to the disk before it takes the
-// target's name.
-bool copyToStaged(QFile &source, QTemporaryFile &staged, QString *reason)
-{
-    if (!source.open(QIODevice::ReadOnly)) {
-        *reason = source.errorString();
-        return false;
-    }
-    if (!staged.open()) {
-        *reason = staged.errorString();
-        return false;
-    }
-    switch (Platform::copyContent(source.handle(), staged.handle(), reason)) {
-    case Platform::KernelCopy::Done:
-        break;
-    case Platform::KernelCopy::Failed:
-        return false;
-    case Platform::KernelCopy::Unsupported:
-        if (!copyThrough(source, staged, reason))
-            return false;
-        break;
-    }
-    // Small writes stay in the buffer: only flush() shows a full disk.
-    if (!staged.flush()) {
-        *reason = staged.errorString().isEmpty() ? Platform::lastErrorText() : staged.errorString();
-        return false;
-    }
-    // The new version keeps the permissions it came with, and its owner may in
-    // any case read, write and run it. Whether that works does not matter.
-    staged.setPermissions(source.permissions() | QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                          QFileDevice::ExeOwner);
-    staged.close();
-    return true;
 }
 
 // Gives the staged file the target's name, trying again while the target is
@@ -184,26 +81,16 @@ bool replaceWithRetries(const QString &stagedPath, const QString &targetPath, in
     }
 }
 
-// The position of the last separator of directories in path, as the system
-// reads it, or -1.
-int lastSeparator(const QString &path)
-{
-    for (int i = path.size() - 1; i >= 0; --i) {
-        if (Platform::isPathSeparator(path.at(i)))
-            return i;
-    }
-    return -1;
-}
-
 // One name of the pass: what it stands for and how it ended.
 struct Entry
 {
     QString targetPath;
     QString sourcePath;
-    QString directory;    // the target's, where the staged file stands
-    QString stagedPath;   // the new version beside the target, until it has the target's name
-    QString message;      // the failure, if any
-    bool pending = false; // the failure leaves the file to the deferred copy
+    QString directory;     // the target's, where the staged file stands
+    QString stagedPath;    // the new version beside the target, until it has the target's name
+    QString message;       // the failure, if any
+    bool pending = false;  // the failure leaves the file to the deferred copy
+    bool replaced = false; // the new version has the target's name
 };
 
 // The pass works in three steps, so that the disk is flushed once for all
@@ -223,6 +110,7 @@ public:
     // Only the run that holds the lock may remove staged files: another run
     // may be writing them.
     void setMayRemoveLeftovers(bool may) { m_mayRemoveLeftovers = may; }
+    void addDiagnostic(const QString &line) { m_diagnostics.append(line); }
 
     void stage(const QString &name);
     void flushStaged();
@@ -235,6 +123,7 @@ private:
     void createDirectories(const QString &directory);
     void removeLeftovers(const QString &directory);
     void addSynced(const QString &directory);
+    bool nameDependsOn(const Entry &entry, const QString &directory) const;
 
     QString m_appDir;
     QString m_workDir;
@@ -242,19 +131,20 @@ private:
     QFileInfo m_ownProgram;
     bool m_mayRemoveLeftovers = true;
     QSet<QString> m_cleaned;
+    QSet<QString> m_created; // directories this pass created
     QList<Entry> m_entries;
-    QStringList m_syncedFolders;
+    QStringList m_syncedFolders; // directories that received new names
+    QStringList m_diagnostics;
 };
 
 void Pass::stage(const QString &name)
 {
-    Entry entry;
+    m_entries.append(Entry());
+    Entry &entry = m_entries.last();
     entry.targetPath = m_appDir + QLatin1Char('/') + name;
-    QFile source(m_workDir + QLatin1Char('/') + name + QLatin1Char('_'));
-    entry.sourcePath = source.fileName();
-    const auto end = qScopeGuard([this, &entry] { m_entries.append(entry); });
+    entry.sourcePath = m_workDir + QLatin1Char('/') + name + QLatin1Char('_');
 
-    const QFileInfo sourceInfo(source);
+    const QFileInfo sourceInfo(entry.sourcePath);
     if (!sourceInfo.exists()) {
         entry.message = missingSourceMessage(entry.sourcePath);
         return;
@@ -276,33 +166,17 @@ void Pass::stage(const QString &name)
         return;
     }
 
-    // Directories are created only from "/". The staged file stands beside
-    // the target, in the directory the system sees, which on Windows may be
-    // named with a backslash; when it is missing, staging fails and says so.
-    const QString created = entry.targetPath.left(entry.targetPath.lastIndexOf(QLatin1Char('/')));
+    const QString created = createdDirectoryOf(entry.targetPath);
     if (!QDir(created).exists())
         createDirectories(created);
-    const int separator = lastSeparator(entry.targetPath);
-    entry.directory = entry.targetPath.left(separator);
+    entry.directory = directoryOf(entry.targetPath);
     removeLeftovers(entry.directory);
 
-    // Removed again by its destructor when staging fails, so no staged file
-    // is left behind.
-    QTemporaryFile staged(entry.directory + QLatin1Char('/') +
-                          stagedFileTemplate(entry.targetPath.mid(separator + 1)));
     QString reason;
-    if (!copyToStaged(source, staged, &reason)) {
-        entry.message = cannotCopyMessage(entry.sourcePath, reason);
-        entry.pending = true;
-        return;
-    }
-    // The temporary file object keeps its file open until it goes, and
-    // Windows renames no file that is open: it goes now, the file stays.
-    // A file written without a name gets it here, and that can fail too.
-    staged.setAutoRemove(false);
-    entry.stagedPath = staged.fileName();
+    entry.stagedPath =
+        copyToStaged(entry.sourcePath, entry.directory, fileNameOf(entry.targetPath), &reason);
     if (entry.stagedPath.isEmpty()) {
-        entry.message = cannotCopyMessage(entry.sourcePath, Platform::lastErrorText());
+        entry.message = cannotCopyMessage(entry.sourcePath, reason);
         entry.pending = true;
     }
 }
@@ -342,6 +216,7 @@ void Pass::replaceStaged()
                 : removalAttempts;
         QString reason;
         if (replaceWithRetries(entry.stagedPath, entry.targetPath, m_waitMs, attempts, &reason)) {
+            entry.replaced = true;
             addSynced(entry.directory);
         } else {
             QFile::remove(entry.stagedPath);
@@ -349,6 +224,33 @@ void Pass::replaceStaged()
             entry.pending = true;
         }
         entry.stagedPath.clear();
+    }
+}
+
+// Whether the new name of entry survives a power cut only once directory is
+// flushed: its own directory, or the parent of a directory created for it.
+bool Pass::nameDependsOn(const Entry &entry, const QString &directory) const
+{
+    for (QString path = entry.directory;; path = createdDirectoryOf(path)) {
+        if (path == directory)
+            return true;
+        if (!m_created.contains(path))
+            return false;
+    }
+}
+
+void Pass::syncFolders()
+{
+    for (const QString &directory : qAsConst(m_syncedFolders)) {
+        QString reason;
+        if (Platform::syncDirectory(directory, &reason))
+            continue;
+        m_diagnostics.append(QStringLiteral("Error. Can't flush directory ") + directory +
+                             QStringLiteral(": ") + reason);
+        for (Entry &entry : m_entries) {
+            if (entry.replaced && entry.message.isEmpty() && nameDependsOn(entry, directory))
+                entry.message = cannotCopyMessage(entry.sourcePath, reason);
+        }
     }
 }
 
@@ -363,7 +265,7 @@ PassResult Pass::result() const
         if (entry.pending)
             result.pending.append(qMakePair(entry.targetPath, entry.sourcePath));
     }
-    result.syncedFolders = m_syncedFolders;
+    result.diagnostics = m_diagnostics;
     return result;
 }
 
@@ -371,12 +273,14 @@ void Pass::createDirectories(const QString &directory)
 {
     QStringList missing;
     for (QString path = directory; !path.isEmpty() && !QFileInfo::exists(path);
-         path = path.left(path.lastIndexOf(QLatin1Char('/'))))
+         path = createdDirectoryOf(path))
         missing.append(path);
     QDir().mkpath(directory);
     // A new directory is a new name in its parent.
-    for (const QString &path : qAsConst(missing))
-        addSynced(path.left(path.lastIndexOf(QLatin1Char('/'))));
+    for (const QString &path : qAsConst(missing)) {
+        m_created.insert(path);
+        addSynced(createdDirectoryOf(path));
+    }
 }
 
 // Staged files of a run that was killed are removed by the next run that
@@ -400,45 +304,7 @@ void Pass::addSynced(const QString &directory)
         m_syncedFolders.append(directory);
 }
 
-void Pass::syncFolders()
-{
-    for (const QString &directory : qAsConst(m_syncedFolders)) {
-        QString reason;
-        if (!Platform::syncDirectory(directory, &reason))
-            Installation::logError("Error. Can't flush directory ",
-                                   directory + QStringLiteral(": ") + reason);
-    }
-}
-
 } // namespace
-
-bool isStagedFileName(const QString &fileName)
-{
-    const QLatin1String infix(stagedInfix);
-    constexpr int randomLength = 6;
-    const int infixAt = fileName.size() - randomLength - infix.size();
-    if (!fileName.startsWith(QLatin1Char('.')) || infixAt < 2 ||
-        QStringView(fileName).mid(infixAt, infix.size()) != infix)
-        return false;
-    for (const QChar c : QStringView(fileName).right(randomLength)) {
-        if (c.unicode() > 0x7f || !c.isLetterOrNumber())
-            return false;
-    }
-    return true;
-}
-
-QString stagedFileTemplate(const QString &fileName)
-{
-    // At most this much of the target's name: 64 UTF-16 units take at most
-    // 192 bytes in UTF-8, so the staged name stays within the 255 bytes or
-    // units that file systems allow, however long the target's name is.
-    constexpr int keptUnits = 64;
-    int kept = qMin(fileName.size(), keptUnits);
-    if (kept < fileName.size() && fileName.at(kept - 1).isHighSurrogate())
-        --kept;
-    return QLatin1Char('.') + fileName.left(kept) + QLatin1String(stagedInfix) +
-           QLatin1String("XXXXXX");
-}
 
 PassResult replaceFiles(const QStringList &names, const QString &appDir, const QString &workDir,
                         int waitMs, int lockWait)
@@ -447,7 +313,7 @@ PassResult replaceFiles(const QStringList &names, const QString &appDir, const Q
     if (names.isEmpty())
         return pass.result();
 
-    const QString lockPath = workDir + QLatin1Char('/') + QLatin1String(lockFileName);
+    const QString lockPath = lockFilePath(workDir);
     QLockFile lock(lockPath);
     switch (takeLock(lock, lockPath, lockWait)) {
     case Lock::Held:
@@ -462,7 +328,7 @@ PassResult replaceFiles(const QStringList &names, const QString &appDir, const Q
         // A working directory that takes no lock file takes no error file
         // either; the update itself may still work, so it goes on, but
         // without the lock it leaves other runs' staged files alone.
-        Installation::logError("Error. Can't create lock file ", lockPath);
+        pass.addDiagnostic(QStringLiteral("Error. Can't create lock file ") + lockPath);
         pass.setMayRemoveLeftovers(false);
         break;
     }

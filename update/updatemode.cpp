@@ -2,7 +2,7 @@
 
 #include "installation/installation.h"
 
-#include "platform/platform.h"
+#include "platform/process.h"
 #include "update/deferredcopy.h"
 #include "update/errorreport.h"
 
@@ -16,6 +16,10 @@ Installation::ExitCode finish(const PassResult &pass, const QString &restartProg
                               const QString &startDirectory, const QProcessEnvironment &environment,
                               const QString &workDir)
 {
+    // What went wrong beside the messages for the user: a lock that could
+    // not be made, a directory that could not be flushed.
+    for (const QString &line : pass.diagnostics)
+        qDebug() << line;
     const QString path = errorFilePath(workDir);
     // The interpreter reports the other errors once it has run, and its own
     // failures; the log keeps every message now.

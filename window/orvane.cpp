@@ -1,7 +1,7 @@
 #include "window/orvane.h"
 
 #include "installation/installation.h"
-#include "platform/platform.h"
+#include "platform/process.h"
 #include "window/libpath.h"
 
 #include <QCoreApplication>

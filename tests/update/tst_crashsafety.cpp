@@ -4,7 +4,7 @@
 // in the way, a full disk).
 
 #include "testsupport.h"
-#include "update/replacement.h"
+#include "update/stagedfile.h"
 
 #include <QtTest>
 
@@ -18,7 +18,8 @@ private slots:
     void killedRunsLoseNothing();
     void concurrentRunsTakeTurns();
     void flushedBeforeRenamedNeverUnlinked();
-    void directoryInPlaceFailsAtOnce();
+    void failuresReportedAtOnce_data();
+    void failuresReportedAtOnce();
 };
 
 static const int fileCount = 120;
@@ -348,38 +349,70 @@ void TestCrashSafety::flushedBeforeRenamedNeverUnlinked()
     QVERIFY(directoryFlush.contains(QFile::encodeName(installation.path())));
 }
 
-// Environment whose PATH starts with the installation's bin directory, where
-// the stand-in stands in for the editor.
-static QProcessEnvironment withEditor(TempInstallation &installation)
+// Failures that no deferred copy can mend are reported at once in the error
+// file, and nothing is left for a deferred copy: a directory can never be
+// replaced by a file (the copy would put the file inside it and restart the
+// program), and a new name whose directory cannot be flushed is in place but
+// may not survive a power cut, which is no success.
+void TestCrashSafety::failuresReportedAtOnce_data()
 {
-    QProcessEnvironment environment = TempInstallation::testEnvironment();
-    environment.insert("PATH", installation.path() + "/bin:" + environment.value("PATH"));
-    return environment;
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("directoryInPlace");
+    QTest::addColumn<QString>("injected"); // strace's fault for the run; empty: none
+    QTest::addColumn<QString>("report");   // APP/ and WORK/ for the directories
+    QTest::addColumn<QByteArray>("installed");
+
+    QTest::newRow("a directory in the target's place")
+        << "plugins" << true << QString()
+        << "Файл APP/plugins не может быть удален. Is a directory" << QByteArray();
+    QTest::newRow("the directory cannot be flushed")
+        << "lib/a.so" << false << "fsync:error=EIO"
+        << "Файл WORK/lib/a.so_ не может быть скопирован. Input/output error" << QByteArray("NEW");
 }
 
-// A directory can never be replaced by a file: the failure is reported at
-// once in the error file, and nothing is left for a deferred copy that would
-// put the file inside the directory and restart the program.
-void TestCrashSafety::directoryInPlaceFailsAtOnce()
+void TestCrashSafety::failuresReportedAtOnce()
 {
+    QFETCH(QString, name);
+    QFETCH(bool, directoryInPlace);
+    QFETCH(QString, injected);
+    QFETCH(QString, report);
+    QFETCH(QByteArray, installed);
+
     TempInstallation installation;
     QVERIFY(installation.isValid());
     QVERIFY(installation.addExecutable(STANDIN_BINARY, "bin/xdg-open"));
-    QVERIFY(QDir().mkpath(installation.path() + "/plugins"));
-    QVERIFY(writeFile(installation.workDir() + "/plugins_", "NEW"));
+    const QString target = installation.path() + '/' + name;
+    if (directoryInPlace)
+        QVERIFY(QDir().mkpath(target));
+    else
+        QVERIFY(writeFile(target, "old"));
+    QVERIFY(writeFile(installation.workDir() + '/' + name + '_', "NEW"));
+    QStringList wrapper;
+    if (!injected.isEmpty()) {
+        REQUIRE_STRACE();
+        wrapper = QStringList{"strace", "-f", "-qq", "-o", "/dev/null", "-e", "inject=" + injected};
+    }
+    // The stand-in stands in for the editor.
+    QProcessEnvironment environment = tracedEnvironment();
+    environment.insert("PATH", installation.path() + "/bin:" + environment.value("PATH"));
 
     const TempInstallation::Result result =
-        installation.run({"-r", "plugins"}, withEditor(installation));
+        installation.run({"-r", name}, environment, QString(), wrapper);
     QCOMPARE(result.exitCode, 0);
-    QVERIFY(!result.output.contains("Success!"));
+    QVERIFY2(!result.output.contains("Success!"), result.output.constData());
     // The editor is started only when no deferred copy is.
     const QJsonObject record = waitForRecord(installation.workDir(), "xdg-open");
     QVERIFY2(!record.isEmpty(), installation.outputSoFar().constData());
-    const QString expected =
-        "Файл " + installation.path() + "/plugins не может быть удален. Is a directory";
-    QCOMPARE(readFile(installation.workDir() + "/Orvane.err"), expected.toLocal8Bit());
-    QVERIFY(QDir(installation.path() + "/plugins")
-                .isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    QCOMPARE(QString::fromLocal8Bit(readFile(installation.workDir() + "/Orvane.err")),
+             QString(report)
+                 .replace("APP/", installation.path() + '/')
+                 .replace("WORK/", installation.workDir() + '/'));
+    if (directoryInPlace)
+        QVERIFY(QDir(target).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    else
+        QCOMPARE(readFile(target), installed);
+    QVERIFY(!QFileInfo::exists(installation.workDir() + "/Hultrex-received.json"));
+    QCOMPARE(stagedFiles(installation.path()), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestCrashSafety)

@@ -6,6 +6,8 @@
 
 #include <QtTest>
 
+#include <optional>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -380,10 +382,12 @@ void TestReplacement::refusalIsNotRetried()
     bool waited = false;
     QTimer::singleShot(0, this, [&waited] { waited = true; });
 
-    QVERIFY(::seteuid(unprivilegedId) == 0);
-    const Update::PassResult result =
-        Update::replaceFiles({"tmp/a.so"}, m_app, m_work, Update::removalWaitMs);
-    QVERIFY(::seteuid(0) == 0);
+    Update::PassResult result;
+    {
+        const AsUnprivileged unprivileged;
+        QVERIFY(unprivileged.isActive());
+        result = Update::replaceFiles({"tmp/a.so"}, m_app, m_work, Update::removalWaitMs);
+    }
 
     QVERIFY(!waited);
     QCOMPARE(result.errors, QStringList{"Файл " + m_app + "/tmp/a.so не может быть удален. " +
@@ -414,13 +418,15 @@ void TestReplacement::lock()
     QVERIFY(writeTree(m_work, {{"a.dll_", "new"}}));
     const QString lockPath = m_work + "/Orvane.lock";
     QLockFile held(lockPath);
+    std::optional<AsUnprivileged> unprivileged;
     if (owner == "none") {
         // The unprivileged user may replace the file but not write the lock.
         SKIP_UNLESS_CAN_DROP_PRIVILEGES();
         QVERIFY(::chmod(QFile::encodeName(m_app).constData(), 0777) == 0);
         for (const QString &dir : {m_root.path(), QFileInfo(m_app).path()})
             QVERIFY(::chmod(QFile::encodeName(dir).constData(), 0755) == 0);
-        QVERIFY(::seteuid(unprivilegedId) == 0);
+        unprivileged.emplace();
+        QVERIFY(unprivileged->isActive());
     } else if (owner == "alive") {
         QVERIFY(held.tryLock(0));
     } else if (owner == "dead") {
@@ -445,7 +451,7 @@ void TestReplacement::lock()
 
     const Update::PassResult result =
         Update::replaceFiles({"a.dll"}, m_app, m_work, shortWaitMs, 600);
-    QVERIFY(::seteuid(0) == 0);
+    unprivileged.reset();
     QCOMPARE(result.errors,
              replaced ? QStringList()
                       : QStringList{"Другое обновление уже выполняется в " + m_work + "."});

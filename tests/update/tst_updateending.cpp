@@ -3,7 +3,7 @@
 // buffer and environment block, and the error file.
 
 #include "platform/hiddenprocess.h"
-#include "platform/platform.h"
+#include "platform/process.h"
 #include "update/deferredcopy.h"
 #include "update/errorreport.h"
 

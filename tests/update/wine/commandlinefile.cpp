@@ -7,7 +7,7 @@
 // units.
 // Usage: commandlinefile LINE VARIABLES RESTART START-DIRECTORY ERROR-FILE [TARGET SOURCE]...
 
-#include "platform/platform.h"
+#include "platform/process.h"
 #include "update/deferredcopy.h"
 #include "update/errorreport.h"
 

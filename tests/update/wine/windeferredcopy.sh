@@ -32,6 +32,7 @@ wineserver=$(dirname "$wine")/wineserver
 work=$(mktemp -d /tmp/orvane-wine.XXXXXX)
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
+# shellcheck disable=SC2317 # run by the trap
 cleanup() {
     "$wineserver" -k 2>/dev/null || true
     rm -rf "$work"

@@ -1,5 +1,5 @@
-#ifndef ORVANE_PLATFORM_P_H
-#define ORVANE_PLATFORM_P_H
+#ifndef ORVANE_PLATFORM_PROCESS_P_H
+#define ORVANE_PLATFORM_PROCESS_P_H
 
 #include <QProcessEnvironment>
 #include <QString>
@@ -7,7 +7,7 @@
 
 #include <optional>
 
-// What platform.cpp asks of the system-specific parts; not for other users.
+// What process.cpp asks of the system-specific parts; not for other users.
 namespace Platform {
 
 // Starts program detached when its arguments must go on as bytes that
@@ -19,4 +19,4 @@ std::optional<bool> startDetachedAsBytes(const QString &program, const QStringLi
 
 } // namespace Platform
 
-#endif // ORVANE_PLATFORM_P_H
+#endif // ORVANE_PLATFORM_PROCESS_P_H

@@ -1,0 +1,58 @@
+#ifndef ORVANE_PLATFORM_ENVIRONMENT_H
+#define ORVANE_PLATFORM_ENVIRONMENT_H
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// The process environment and the program's arguments, as each system keeps
+// them: environment_win.cpp, environment_linux.cpp; what is the same
+// everywhere is in environment.cpp.
+namespace Platform {
+
+// Separator of search-path lists such as PATH and LD_LIBRARY_PATH.
+char pathListSeparator();
+
+// An environment variable of this process in the form the system keeps it,
+// so that reading and writing it back loses nothing: UTF-16 text on
+// Windows, bytes elsewhere. Unset and empty read the same.
+#ifdef Q_OS_WIN
+using EnvironmentValue = QString;
+#else
+using EnvironmentValue = QByteArray;
+#endif
+EnvironmentValue environmentValue(const char *name);
+void setEnvironmentValue(const char *name, const EnvironmentValue &value);
+// A text, such as a path, in that form.
+EnvironmentValue toEnvironmentValue(const QString &text);
+
+// The Qt platform plugin that needs no display.
+inline const char *headlessPlatform()
+{
+    return "minimal";
+}
+
+// The Qt platform plugins for a process whose user has chosen none, in the
+// form Qt reads from QT_QPA_PLATFORM: names tried in order, separated by ';'.
+// Empty where Qt's default always works. A process that shows no window needs
+// no display; one that may show a window tries the display's plugins first.
+QByteArray platformPlugins(bool showsWindows);
+
+// The program's arguments once Qt has taken its own options out of argv, in
+// a form that startDetached hands on unchanged: on Windows as the wide
+// command line holds them; elsewhere decoded from argv's bytes, where an
+// argument that is not text in the locale's encoding keeps each of its
+// non-ASCII bytes as an escape (decodeArgument).
+QStringList programArguments(int argc, char **argv);
+
+// An argument's bytes as text. Bytes that do not decode in the locale's
+// encoding would be changed by the way back, so such an argument keeps every
+// byte above 0x7F as the lone surrogate U+DC00 + byte instead.
+QString decodeArgument(const QByteArray &bytes);
+
+// The bytes of an argument: the inverse of decodeArgument.
+QByteArray encodeArgument(const QString &text);
+
+} // namespace Platform
+
+#endif // ORVANE_PLATFORM_ENVIRONMENT_H

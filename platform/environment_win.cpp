@@ -1,0 +1,49 @@
+#include "platform/environment.h"
+
+#include <QCoreApplication>
+
+#include <cstdlib>
+#include <string>
+
+namespace Platform {
+
+char pathListSeparator()
+{
+    return ';';
+}
+
+EnvironmentValue environmentValue(const char *name)
+{
+    // Read through the wide environment, not the 8-bit code page.
+    return qEnvironmentVariable(name);
+}
+
+void setEnvironmentValue(const char *name, const EnvironmentValue &value)
+{
+    // The wide variant keeps every character, and the C runtime passes it on
+    // to the process environment that children and the interpreter inherit.
+    const std::wstring wideName = QString::fromLatin1(name).toStdWString();
+    _wputenv_s(wideName.c_str(), value.toStdWString().c_str());
+}
+
+EnvironmentValue toEnvironmentValue(const QString &text)
+{
+    return text;
+}
+
+QByteArray platformPlugins(bool /*showsWindows*/)
+{
+    // A Windows session always has a desktop to create the application on.
+    return QByteArray();
+}
+
+QStringList programArguments(int argc, char **argv)
+{
+    // argv went through the 8-bit code page; the application object has the
+    // arguments from the wide command line, without Qt's own options.
+    Q_UNUSED(argc)
+    Q_UNUSED(argv)
+    return QCoreApplication::arguments();
+}
+
+} // namespace Platform

@@ -1,0 +1,74 @@
+#ifndef ORVANE_PLATFORM_FILES_H
+#define ORVANE_PLATFORM_FILES_H
+
+#include <QString>
+#include <QStringList>
+
+// Installation files replaced in one step and made durable: files_win.cpp,
+// files_linux.cpp (it uses calls only Linux has: copy_file_range, syncfs,
+// sync_file_range). A call that fails hands its reason back at once, the
+// system's own text, before anything else can change the error it came from.
+namespace Platform {
+
+// Whether c separates directories in a path as the system reads it: "/"
+// everywhere, on Windows "\\" too.
+bool isPathSeparator(QChar c);
+
+// Whether a running program holds its own executable so that no other file
+// can take its name while it runs (Windows).
+bool runningProgramIsHeld();
+
+// Creates the file at path, which must not exist yet, open for writing and
+// for its owner alone until it is given its permissions, and returns its
+// descriptor, one that QFile::open(int) takes. On failure returns -1 with the
+// system's text in *reason, and *nameTaken tells whether a file of that name
+// was in the way.
+int createNewFile(const QString &path, bool *nameTaken, QString *reason);
+
+// How an attempt to give a file another file's name turned out.
+enum class Replacement {
+    Done,
+    // The target is held by someone (a running program, an open handle, a
+    // lock): this usually goes away, so the attempt is worth repeating.
+    Busy,
+    // Waiting does not help: no permission, a read-only or full file system,
+    // a directory in the way.
+    Refused,
+};
+
+// Gives the file at from the name to in one step, replacing the file that
+// had it, so that to names the complete old or the complete new file at every
+// instant. On failure *reason gets the system's text and the old file is
+// left as it was.
+Replacement replaceFile(const QString &from, const QString &to, QString *reason);
+
+// How a copy inside the kernel went.
+enum class KernelCopy { Done, Unsupported, Failed };
+
+// Copies the whole content of the open file fromDescriptor, from its start,
+// into the open, empty file toDescriptor without passing it through this
+// process, where the system can (Linux: copy_file_range). Unsupported when
+// it cannot and nothing was copied; Failed with the system's text in
+// *reason when the copy failed (a full disk, say).
+KernelCopy copyContent(int fromDescriptor, int toDescriptor, QString *reason);
+
+// Writes the content of these files, written and closed, through to the
+// disk, so that none can take another file's name before it is there. Where
+// the system can, one flush of each file system serves all its files (Linux:
+// syncfs, one journal commit rather than one per file); elsewhere each file
+// is flushed (Windows: FlushFileBuffers). On failure *reason gets the
+// system's text.
+bool flushFiles(const QStringList &paths, QString *reason);
+
+// Makes the names that directory gained survive a power cut; a no-op where
+// the file system does that with the rename itself. On failure *reason gets
+// the system's text.
+bool syncDirectory(const QString &path, QString *reason);
+
+// The system's text for an operation that expects a file and meets a
+// directory.
+QString isDirectoryText();
+
+} // namespace Platform
+
+#endif // ORVANE_PLATFORM_FILES_H

@@ -1,0 +1,139 @@
+#include "platform/files.h"
+
+#include <QFile>
+#include <QSet>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace Platform {
+
+bool isPathSeparator(QChar c)
+{
+    return c == QLatin1Char('/');
+}
+
+bool runningProgramIsHeld()
+{
+    // A running executable keeps its old content when its name is replaced.
+    return false;
+}
+
+namespace {
+
+QString errorText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// A target that is mounted on, or an executable being written, may be free
+// again in a moment; everything else rename() reports stays as it is.
+bool mayGoAway(int error)
+{
+    return error == EBUSY || error == ETXTBSY || error == EAGAIN || error == EINTR;
+}
+
+} // namespace
+
+int createNewFile(const QString &path, bool *nameTaken, QString *reason)
+{
+    const int descriptor =
+        ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (descriptor < 0) {
+        *nameTaken = errno == EEXIST;
+        *reason = errorText(errno);
+    }
+    return descriptor;
+}
+
+Replacement replaceFile(const QString &from, const QString &to, QString *reason)
+{
+    // rename() replaces the name in one step, also that of a running
+    // executable, which keeps its old content for as long as it runs.
+    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+        return Replacement::Done;
+    const int error = errno;
+    *reason = errorText(error);
+    return mayGoAway(error) ? Replacement::Busy : Replacement::Refused;
+}
+
+KernelCopy copyContent(int fromDescriptor, int toDescriptor, QString *reason)
+{
+    bool copied = false;
+    for (;;) {
+        const ssize_t done =
+            ::copy_file_range(fromDescriptor, nullptr, toDescriptor, nullptr, 1 << 30, 0);
+        if (done > 0) {
+            copied = true;
+            continue;
+        }
+        if (done == 0) {
+            // The disk starts writing the file while the next one is copied,
+            // so the flush before the renames has less left to wait for.
+            ::sync_file_range(toDescriptor, 0, 0, SYNC_FILE_RANGE_WRITE);
+            return KernelCopy::Done;
+        }
+        if (errno == EINTR)
+            continue;
+        // Older kernels and some file systems cannot; then nothing was copied.
+        if (!copied && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
+                        errno == EOPNOTSUPP || errno == EBADF))
+            return KernelCopy::Unsupported;
+        *reason = errorText(errno);
+        return KernelCopy::Failed;
+    }
+}
+
+bool flushFiles(const QStringList &paths, QString *reason)
+{
+    // syncfs writes out the data and the metadata (the permissions given to
+    // a new version included) of every file on the file system in one go:
+    // once per file system, however many files were staged on it.
+    QSet<dev_t> flushed;
+    for (const QString &path : paths) {
+        const QByteArray name = QFile::encodeName(path);
+        struct stat status = {};
+        if (::stat(name.constData(), &status) != 0) {
+            *reason = errorText(errno);
+            return false;
+        }
+        if (flushed.contains(status.st_dev))
+            continue;
+        const int descriptor = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+        const bool done = descriptor >= 0 && ::syncfs(descriptor) == 0;
+        const int error = errno;
+        if (descriptor >= 0)
+            ::close(descriptor);
+        if (!done) {
+            *reason = errorText(error);
+            return false;
+        }
+        flushed.insert(status.st_dev);
+    }
+    return true;
+}
+
+bool syncDirectory(const QString &path, QString *reason)
+{
+    const int descriptor =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor < 0) {
+        *reason = errorText(errno);
+        return false;
+    }
+    const bool synced = ::fsync(descriptor) == 0;
+    if (!synced)
+        *reason = errorText(errno);
+    ::close(descriptor);
+    return synced;
+}
+
+QString isDirectoryText()
+{
+    return errorText(EISDIR);
+}
+
+} // namespace Platform

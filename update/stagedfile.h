@@ -1,0 +1,30 @@
+#ifndef ORVANE_UPDATE_STAGEDFILE_H
+#define ORVANE_UPDATE_STAGEDFILE_H
+
+#include <QString>
+
+// The staged file: a new version written beside its target until it takes
+// the target's name (the design note of replacement.cpp says why).
+namespace Update {
+
+// A staged file is named "." + the target's file name (its first 64 UTF-16
+// units) + this + six random letters or digits.
+constexpr char stagedInfix[] = ".orvane-new-";
+
+// Whether a file name is that of a staged new version.
+bool isStagedFileName(const QString &fileName);
+
+// The staged file's name for a target's file name, with these six random
+// letters or digits.
+QString stagedFileName(const QString &targetFileName, const QString &random);
+
+// Copies the new version at sourcePath into a new staged file in the target's
+// directory and gives it the new version's permissions; the file is written
+// and closed, not yet flushed. Returns its path, or an empty text with the
+// system's reason in *reason, leaving no file behind.
+QString copyToStaged(const QString &sourcePath, const QString &directory,
+                     const QString &targetFileName, QString *reason);
+
+} // namespace Update
+
+#endif // ORVANE_UPDATE_STAGEDFILE_H

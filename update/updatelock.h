@@ -1,0 +1,34 @@
+#ifndef ORVANE_UPDATE_UPDATELOCK_H
+#define ORVANE_UPDATE_UPDATELOCK_H
+
+#include <QString>
+
+class QLockFile;
+
+// Only one pass works on an installation at a time: it holds a lock file in
+// the working directory. Only the holder may remove what killed runs left
+// behind, since no other run can be writing it then.
+namespace Update {
+
+constexpr char lockFileName[] = "Orvane.lock";
+
+// A second run waits this long for the lock before it gives up with a
+// message. A lock left by a process that has died is taken over.
+constexpr int lockWaitMs = 60000;
+
+enum class Lock {
+    Held,
+    TakenByOther, // another run held it for the whole wait
+    Unavailable,  // no lock file can be made here
+};
+
+// The lock file's path in a working directory.
+QString lockFilePath(const QString &workDir);
+
+// Takes lock, the lock file at path, waiting up to waitMs for another run to
+// let go of it.
+Lock takeLock(QLockFile &lock, const QString &path, int waitMs);
+
+} // namespace Update
+
+#endif // ORVANE_UPDATE_UPDATELOCK_H
