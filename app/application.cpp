@@ -9,6 +9,12 @@ namespace Startup {
 
 static const char platformVariable[] = "QT_QPA_PLATFORM";
 
+Detail::ProcessSetup::ProcessSetup()
+{
+    Platform::failOversizedWrites();
+    Platform::keepNameBytes();
+}
+
 Detail::PlatformChoice::PlatformChoice(Windows windows)
 {
     if (!qEnvironmentVariableIsEmpty(platformVariable))
@@ -39,7 +45,8 @@ Detail::DisplayScale::DisplayScale(Windows windows)
 }
 
 Application::Application(int &argc, char **argv, Windows windows)
-    : PlatformChoice(windows)
+    : ProcessSetup()
+    , PlatformChoice(windows)
     , DisplayScale(windows)
     , QApplication(argc, argv)
 {

@@ -13,6 +13,17 @@ namespace Startup {
 enum class Windows { None, MayShow };
 
 namespace Detail {
+// What the process needs before anything else happens, the first base of
+// Application: the bytes of names that are no valid text are kept
+// (Platform::keepNameBytes) before anything is decoded, and a write beyond
+// the file-size limit fails instead of ending the process
+// (Platform::failOversizedWrites) before anything is written, the warnings
+// of Qt itself included.
+struct ProcessSetup
+{
+    ProcessSetup();
+};
+
 // Chooses the platform plugins to try when the user has chosen none. A base of
 // Application, so that it happens before QApplication is built.
 struct PlatformChoice
@@ -43,7 +54,8 @@ struct DisplayScale
 // and geometry grow together and no text is cut. The user's own QT_SCALE_FACTOR,
 // QT_SCREEN_SCALE_FACTORS, QT_ENABLE_HIGHDPI_SCALING and QT_FONT_DPI still
 // take effect.
-class Application : private Detail::PlatformChoice,
+class Application : private Detail::ProcessSetup,
+                    private Detail::PlatformChoice,
                     private Detail::DisplayScale,
                     public QApplication
 {

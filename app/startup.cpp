@@ -2,11 +2,11 @@
 
 #include "installation/installation.h"
 #include "platform/environment.h"
+#include "platform/files.h"
 
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
-#include <QFile>
 
 namespace Startup {
 
@@ -40,10 +40,10 @@ bool isUpdateOption(const QByteArray &argument)
 
 std::optional<QByteArray> readWorkpathFile(const QString &appDir)
 {
-    QFile file(appDir + QLatin1String("/workpath"));
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    return file.readAll();
+    // One path and some white space: a file much larger than this is no
+    // "workpath" file, and one that is not a file is never waited for.
+    constexpr qint64 largestWorkpath = qint64(64) * 1024;
+    return Platform::readRegularFile(appDir + QLatin1String("/workpath"), largestWorkpath);
 }
 
 static void extendPath(const QString &appDir)

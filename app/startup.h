@@ -21,7 +21,8 @@ QString resolveWorkDirPath(const QString &appDir, const std::optional<QByteArray
 // True when a program argument selects the self-update mode ("-r").
 bool isUpdateOption(const QByteArray &argument);
 
-// Content of appDir + "/workpath", or std::nullopt when it cannot be read.
+// Content of appDir + "/workpath", or std::nullopt when it cannot be read,
+// is no regular file or is far too large for one path.
 std::optional<QByteArray> readWorkpathFile(const QString &appDir);
 
 struct Context

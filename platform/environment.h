@@ -10,6 +10,19 @@
 // everywhere is in environment.cpp.
 namespace Platform {
 
+// Makes every name of the file system, every argument and every environment
+// value pass through Qt's texts and back byte for byte, also where its bytes
+// are no valid text (Linux, where a name is bytes: Qt 5 would turn each such
+// byte into U+FFFD). Such a byte becomes the lone surrogate U+DC00 + byte,
+// as in decodeArgument. Called before the application object is built.
+// Qt 6 has no such hook: there such names stay out of reach.
+void keepNameBytes();
+
+// Lets a write beyond the file-size limit (ulimit -f) fail with "File too
+// large", reported like a full disk, instead of ending the process
+// (SIGXFSZ). The programs this one starts get the system's default again.
+void failOversizedWrites();
+
 // Separator of search-path lists such as PATH and LD_LIBRARY_PATH.
 char pathListSeparator();
 

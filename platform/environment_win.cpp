@@ -7,6 +7,16 @@
 
 namespace Platform {
 
+void keepNameBytes()
+{
+    // Names are UTF-16 text on Windows, which Qt keeps as it is.
+}
+
+void failOversizedWrites()
+{
+    // Windows knows no file-size limit of a process.
+}
+
 char pathListSeparator()
 {
     return ';';

@@ -1,8 +1,11 @@
 #ifndef ORVANE_PLATFORM_FILES_H
 #define ORVANE_PLATFORM_FILES_H
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
+
+#include <optional>
 
 // Installation files replaced in one step and made durable: files_win.cpp,
 // files_linux.cpp (it uses calls only Linux has: copy_file_range, syncfs,
@@ -18,9 +21,46 @@ bool isPathSeparator(QChar c);
 // can take its name while it runs (Windows).
 bool runningProgramIsHeld();
 
+// The content of the regular file at path (a link to one counts), read
+// without waiting for anybody: a FIFO, a device or a directory is no such
+// file and is never read. std::nullopt when there is none, when it cannot be
+// read, or when it holds more than maxBytes, which no real file of its kind
+// does (a link to /dev/zero would otherwise be read until memory runs out).
+std::optional<QByteArray> readRegularFile(const QString &path, qint64 maxBytes);
+
+// Opens the file at path for writing, created when missing, emptied when it
+// is a regular file, without waiting for anybody and never through a link:
+// anything but a regular file (a FIFO, a device, a link, a directory) is
+// refused. Returns a descriptor that QFile::open(int) takes, or -1 with the
+// system's text in *reason (our own for a file of the wrong kind).
+int openRegularFileForWriting(const QString &path, QString *reason);
+
+// Writes all of data to the open file descriptor (as openRegularFileForWriting
+// and createNewFile give), going on after a short write until the system
+// names its error, which *reason then gets.
+bool writeAll(int descriptor, const char *data, qint64 size, QString *reason);
+
+// Writes what the system holds of the open file through to the disk (fsync,
+// FlushFileBuffers).
+bool syncFile(int descriptor, QString *reason);
+
+// Closes the descriptor; a failure that the close reports (a file system
+// that writes late) gets the system's text in *reason.
+bool closeFile(int descriptor, QString *reason);
+
+// Gives the file at path this content in one step: written whole beside it
+// under a new name, flushed, then renamed over it, so that the name holds the
+// old or the new content at every instant, and whatever had the name (a
+// link, a FIFO) is replaced, never written through. On failure the old file
+// is as it was, nothing is left beside it, and *reason has the system's text.
+bool writeFileInOneStep(const QString &path, const QByteArray &content, QString *reason);
+
+// The text for a file of the wrong kind: a FIFO, a device or a socket.
+QString notRegularFileText();
+
 // Creates the file at path, which must not exist yet, open for writing and
 // for its owner alone until it is given its permissions, and returns its
-// descriptor, one that QFile::open(int) takes. On failure returns -1 with the
+// descriptor, one that QFile::open(int) and writeAll take. On failure returns -1 with the
 // system's text in *reason, and *nameTaken tells whether a file of that name
 // was in the way.
 int createNewFile(const QString &path, bool *nameTaken, QString *reason);

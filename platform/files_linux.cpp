@@ -38,6 +38,98 @@ bool mayGoAway(int error)
 
 } // namespace
 
+std::optional<QByteArray> readRegularFile(const QString &path, qint64 maxBytes)
+{
+    // O_NONBLOCK: opening a FIFO for reading would wait for a writer.
+    const int descriptor =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0)
+        return std::nullopt;
+    std::optional<QByteArray> content;
+    struct stat status = {};
+    if (::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode) &&
+        status.st_size <= maxBytes) {
+        // One byte more than allowed shows a file that grew meanwhile.
+        QByteArray bytes(int(maxBytes) + 1, Qt::Uninitialized);
+        qint64 got = 0;
+        ssize_t now = 0;
+        while (got < bytes.size() &&
+               ((now = ::read(descriptor, bytes.data() + got, size_t(bytes.size() - got))) > 0 ||
+                (now < 0 && errno == EINTR)))
+            got += qMax<ssize_t>(now, 0);
+        if (now >= 0 && got <= maxBytes) {
+            bytes.truncate(int(got));
+            content = bytes;
+        }
+    }
+    ::close(descriptor);
+    return content;
+}
+
+int openRegularFileForWriting(const QString &path, QString *reason)
+{
+    // O_NOFOLLOW: a link is refused, never written through; O_NONBLOCK:
+    // opening a FIFO would wait for a reader. Emptied only once it is known
+    // to be a regular file.
+    const int descriptor = ::open(QFile::encodeName(path).constData(),
+                                  O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (descriptor < 0) {
+        // A link (ELOOP) or a FIFO that nobody reads (ENXIO).
+        *reason = errno == ELOOP || errno == ENXIO ? notRegularFileText() : errorText(errno);
+        return -1;
+    }
+    struct stat status = {};
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+        *reason = notRegularFileText();
+        ::close(descriptor);
+        return -1;
+    }
+    const int flags = ::fcntl(descriptor, F_GETFL);
+    if (::ftruncate(descriptor, 0) != 0 || flags < 0 ||
+        ::fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        *reason = errorText(errno);
+        ::close(descriptor);
+        return -1;
+    }
+    return descriptor;
+}
+
+bool writeAll(int descriptor, const char *data, qint64 size, QString *reason)
+{
+    for (qint64 written = 0; written < size;) {
+        const ssize_t now = ::write(descriptor, data + written, size_t(size - written));
+        if (now < 0 && errno == EINTR)
+            continue;
+        if (now <= 0) {
+            *reason = errorText(now < 0 ? errno : EIO);
+            return false;
+        }
+        written += now;
+    }
+    return true;
+}
+
+bool syncFile(int descriptor, QString *reason)
+{
+    if (::fsync(descriptor) == 0)
+        return true;
+    *reason = errorText(errno);
+    return false;
+}
+
+bool closeFile(int descriptor, QString *reason)
+{
+    if (::close(descriptor) == 0 || errno == EINTR)
+        return true;
+    *reason = errorText(errno);
+    return false;
+}
+
+QString notRegularFileText()
+{
+    return QStringLiteral("Not a regular file");
+}
+
 int createNewFile(const QString &path, bool *nameTaken, QString *reason)
 {
     const int descriptor =

@@ -3,6 +3,8 @@
 #include "platform/filereplace_win_p.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
 #include <windows.h>
 
@@ -47,6 +49,84 @@ std::wstring nativePath(const QString &path)
 }
 
 } // namespace
+
+std::optional<QByteArray> readRegularFile(const QString &path, qint64 maxBytes)
+{
+    const QFileInfo info(path);
+    QFile file(path);
+    if (!info.isFile() || info.size() > maxBytes || !file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    QByteArray content = file.read(maxBytes + 1);
+    if (content.size() > maxBytes || file.error() != QFileDevice::NoError)
+        return std::nullopt;
+    return content;
+}
+
+int openRegularFileForWriting(const QString &path, QString *reason)
+{
+    // A link (a reparse point) is opened as itself and refused; a device
+    // name is no file on the disk.
+    const HANDLE handle =
+        CreateFileW(nativePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        *reason = errorText(GetLastError());
+        return -1;
+    }
+    BY_HANDLE_FILE_INFORMATION information = {};
+    const bool regular =
+        GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &information) &&
+        (information.dwFileAttributes &
+         (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) == 0;
+    if (!regular || !SetEndOfFile(handle)) {
+        *reason = regular ? errorText(GetLastError()) : notRegularFileText();
+        CloseHandle(handle);
+        return -1;
+    }
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
+    if (descriptor < 0) {
+        *reason = errorText(ERROR_TOO_MANY_OPEN_FILES);
+        CloseHandle(handle);
+    }
+    return descriptor;
+}
+
+bool writeAll(int descriptor, const char *data, qint64 size, QString *reason)
+{
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(descriptor));
+    for (qint64 written = 0; written < size;) {
+        DWORD now = 0;
+        const DWORD chunk = DWORD(qMin<qint64>(size - written, 1 << 30));
+        if (!WriteFile(handle, data + written, chunk, &now, nullptr) || now == 0) {
+            *reason = errorText(now == 0 && GetLastError() == ERROR_SUCCESS ? ERROR_WRITE_FAULT
+                                                                            : GetLastError());
+            return false;
+        }
+        written += now;
+    }
+    return true;
+}
+
+bool syncFile(int descriptor, QString *reason)
+{
+    if (FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(descriptor))))
+        return true;
+    *reason = errorText(GetLastError());
+    return false;
+}
+
+bool closeFile(int descriptor, QString *reason)
+{
+    if (_close(descriptor) == 0)
+        return true;
+    *reason = errorText(ERROR_WRITE_FAULT);
+    return false;
+}
+
+QString notRegularFileText()
+{
+    return QStringLiteral("Not a regular file");
+}
 
 int createNewFile(const QString &path, bool *nameTaken, QString *reason)
 {

@@ -31,6 +31,17 @@ QString environmentBlock(const QProcessEnvironment &environment);
 bool startHiddenCommandLine(const QString &commandLine, const QProcessEnvironment &environment);
 #endif
 
+// The program of this name on the search path of environment, as an
+// absolute path, or an empty text. Only absolute directories are searched:
+// an empty or relative entry of PATH would mean the current directory, the
+// working directory with its downloaded files.
+QString findProgram(const QString &name, const QProcessEnvironment &environment);
+
+// Whether the process with this id runs and has argument among its
+// arguments, so that a process id used again by another program does not
+// count. Where that cannot be told, true.
+bool processRunsWith(qint64 pid, const QByteArray &argument);
+
 // Opens a text file in the system's editor, detached. Returns whether the
 // editor was started.
 bool startEditor(const QString &filePath, const QProcessEnvironment &environment);

@@ -2,9 +2,11 @@
 #include "platform/process_p.h"
 
 #include "platform/environment.h"
+#include "platform/files.h"
 
 #include <QByteArrayList>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -45,9 +47,19 @@ std::vector<char *> pointers(QByteArrayList &texts)
 bool startDetachedBytes(QByteArrayList arguments, const QProcessEnvironment &environment,
                         const QByteArray &workingDirectory)
 {
+    // A variable this process has unchanged goes on with its own bytes, which
+    // text may not hold (Qt 6 decodes them as UTF-8 and loses the rest).
     QByteArrayList variables;
-    for (const QString &variable : environment.toStringList())
-        variables.append(QFile::encodeName(variable));
+    for (const QString &name : environment.keys()) {
+        const QByteArray encodedName = QFile::encodeName(name);
+        const QString value = environment.value(name);
+        const QByteArray own = qgetenv(encodedName.constData());
+        variables.append(
+            encodedName + '=' +
+            (qEnvironmentVariableIsSet(encodedName.constData()) && QFile::decodeName(own) == value
+                 ? own
+                 : QFile::encodeName(value)));
+    }
     const std::vector<char *> argv = pointers(arguments);
     const std::vector<char *> envp = pointers(variables);
 
@@ -98,10 +110,33 @@ std::optional<bool> startDetachedAsBytes(const QString &program, const QStringLi
     return startDetachedBytes(encoded, environment, QFile::encodeName(workingDirectory));
 }
 
+QString findProgram(const QString &name, const QProcessEnvironment &environment)
+{
+    const QStringList directories =
+        environment.value(QStringLiteral("PATH")).split(QLatin1Char(':'));
+    for (const QString &directory : directories) {
+        if (!directory.startsWith(QLatin1Char('/')))
+            continue;
+        QString path = directory + QLatin1Char('/') + name;
+        if (::access(QFile::encodeName(path).constData(), X_OK) == 0 && QFileInfo(path).isFile())
+            return path;
+    }
+    return QString();
+}
+
+bool processRunsWith(qint64 pid, const QByteArray &argument)
+{
+    const QByteArray arguments =
+        readRegularFile(QStringLiteral("/proc/%1/cmdline").arg(pid), 1 << 20)
+            .value_or(QByteArray());
+    return arguments.split('\0').contains(argument);
+}
+
 bool startEditor(const QString &filePath, const QProcessEnvironment &environment)
 {
     // The desktop's opener chooses the editor the user is used to.
-    return startDetached(QStringLiteral("xdg-open"), {filePath}, environment);
+    const QString opener = findProgram(QStringLiteral("xdg-open"), environment);
+    return !opener.isEmpty() && startDetached(opener, {filePath}, environment);
 }
 
 } // namespace Platform

@@ -4,6 +4,7 @@
 #include "platform/hiddenprocess.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 namespace Platform {
 
@@ -26,6 +27,26 @@ bool startHiddenCommandLine(const QString &commandLine, const QProcessEnvironmen
     return startHiddenCommandLine(reinterpret_cast<const wchar_t *>(commandLine.utf16()),
                                   static_cast<std::size_t>(commandLine.size()),
                                   reinterpret_cast<const wchar_t *>(block.utf16()));
+}
+
+QString findProgram(const QString &name, const QProcessEnvironment &environment)
+{
+    const QStringList directories =
+        environment.value(QStringLiteral("PATH")).split(QLatin1Char(';'));
+    for (const QString &directory : directories) {
+        if (QDir::isRelativePath(directory))
+            continue;
+        QString path = directory + QLatin1Char('/') + name;
+        if (QFileInfo(path).isFile())
+            return path;
+    }
+    return QString();
+}
+
+bool processRunsWith(qint64, const QByteArray &)
+{
+    // Another process's command line is not for us to read here.
+    return true;
 }
 
 bool startEditor(const QString &filePath, const QProcessEnvironment &environment)

@@ -1,10 +1,12 @@
 // End-to-end runs of the built Orvane in a temporary installation directory
 // with the stand-in installer beside it.
 
+#include "platform/environment.h"
 #include "testsupport.h"
 
 #include <QtTest>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 class TestLauncher : public QObject
@@ -70,7 +72,9 @@ void TestLauncher::argumentBytesReachInstaller_data()
 }
 
 // Arguments that are no text in the locale's encoding reach the installer
-// byte for byte, beside ones that are.
+// byte for byte, beside ones that are, and so do the environment's values
+// (the library path OrvanePaths extends among them) and, with Qt 5, the name
+// of the installation's directory.
 void TestLauncher::argumentBytesReachInstaller()
 {
     QFETCH(QString, program);
@@ -79,21 +83,50 @@ void TestLauncher::argumentBytesReachInstaller()
     TempInstallation installation(program);
     QVERIFY(installation.isValid());
     QVERIFY(installation.addInstallersQt(qtConf));
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    // The same installation in a directory named "caf\xE9": this process
+    // keeps that byte in its texts as Orvane does.
+    Platform::keepNameBytes();
+    const QString appDir = installation.path() + "/caf" + QChar(0xDCE9);
+    for (const QString &file :
+         {QFileInfo(program).fileName(), QString("Hultrex"), QString("qt.conf"),
+          QString("platforms/qwindows.dll"), QString("plugins/platforms/libqxcb.so")}) {
+        QVERIFY(QDir().mkpath(QFileInfo(appDir + '/' + file).path()));
+        QVERIFY(QFile::copy(installation.path() + '/' + file, appDir + '/' + file));
+    }
+    const QString start = R"sh("$(dirname "$0")/$(printf 'caf\351')/$(basename "$0")")sh";
+#else
+    // Qt 6 decodes every name as UTF-8: such a directory is out of its reach.
+    const QString appDir = installation.path();
+    const QString start = "\"$0\"";
+#endif
     if (!libpath.isNull())
-        QVERIFY(installation.writeFile("workdir/libpath", libpath));
+        QVERIFY(writeFile(appDir + "/workdir/libpath", libpath));
     QProcessEnvironment environment = TempInstallation::testEnvironment();
     environment.insert("LC_ALL", "C.UTF-8");
 
     // QProcess would pass the arguments as text: the shell makes the bytes.
     const QStringList wrapper{
-        "/bin/sh", "-c", R"sh(exec "$0" "$(printf 'caf\351')" "$(printf '\377\376x')" "$@")sh"};
+        "/bin/sh", "-c",
+        R"sh(STANDIN_PROBE=$(printf 'x\351y') LD_LIBRARY_PATH=$(printf '/opt/caf\351') exec )sh" +
+            start + R"sh( "$(printf 'caf\351')" "$(printf '\377\376x')" "$@")sh"};
     const TempInstallation::Result result =
         installation.run({"обновление", "a b"}, environment, QString(), wrapper);
     QCOMPARE(result.exitCode, 0);
-    const QJsonObject record = waitForRecord(installation.workDir());
+    const QJsonObject record = waitForRecord(appDir + "/workdir");
     QVERIFY2(!record.isEmpty(), result.output.constData());
     QCOMPARE(recordedArgumentBytes(record),
              QByteArrayList({"caf\xe9", "\xff\xfex", "обновление", "a b"}));
+    QCOMPARE(QByteArray::fromHex(record.value("STANDIN_PROBE_BYTES").toString().toLatin1()),
+             QByteArray("x\xe9y"));
+    const QByteArray libraryPath =
+        QByteArray::fromHex(record.value("LD_LIBRARY_PATH_BYTES").toString().toLatin1());
+    if (program == ORVANE_BINARY)
+        QCOMPARE(libraryPath, QByteArray("/opt/caf\xe9"));
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    else
+        QCOMPARE(libraryPath, QByteArray("/opt/caf\xe9:/usr/local/lib"));
+#endif
 }
 
 void TestLauncher::qtOptionsAreNotPassedOn()
@@ -108,9 +141,11 @@ void TestLauncher::qtOptionsAreNotPassedOn()
 
 void TestLauncher::workingDirectory_data()
 {
-    QTest::addColumn<QByteArray>("workpath"); // null: no "workpath" file
-    QTest::addColumn<QString>("startDir");    // relative to the installation
-    QTest::addColumn<QString>("expected");    // relative to the installation
+    // null: no "workpath" file; "<fifo>", "<zero>": a FIFO, a link to
+    // /dev/zero in its place, neither waited for nor read without end
+    QTest::addColumn<QByteArray>("workpath");
+    QTest::addColumn<QString>("startDir"); // relative to the installation
+    QTest::addColumn<QString>("expected"); // relative to the installation
 
     QTest::newRow("no workpath file") << QByteArray() << QString() << "workdir";
     QTest::newRow("dot") << QByteArray(".\r\n") << QString() << "workdir";
@@ -119,6 +154,9 @@ void TestLauncher::workingDirectory_data()
                                                      << "elsewhere/upd/workdir";
     QTest::newRow("existing directory is entered")
         << QByteArray("./exists") << QString() << "exists/workdir";
+    QTest::newRow("a FIFO: like no file") << QByteArray("<fifo>") << QString() << "workdir";
+    QTest::newRow("a link to an endless device: like no file")
+        << QByteArray("<zero>") << QString() << "workdir";
 }
 
 void TestLauncher::workingDirectory()
@@ -129,7 +167,12 @@ void TestLauncher::workingDirectory()
 
     TempInstallation installation;
     QVERIFY(installation.isValid());
-    if (!workpath.isNull())
+    const QString workpathFile = installation.path() + "/workpath";
+    if (workpath == "<fifo>")
+        QVERIFY(::mkfifo(QFile::encodeName(workpathFile).constData(), 0644) == 0);
+    else if (workpath == "<zero>")
+        QVERIFY(QFile::link("/dev/zero", workpathFile));
+    else if (!workpath.isNull())
         QVERIFY(installation.writeFile("workpath", workpath));
     QVERIFY(QDir(installation.path()).mkpath("exists/workdir"));
     const QString start = installation.path() + '/' + startDir;

@@ -5,6 +5,8 @@
 
 #include "deferredcopy_script.h"
 
+#include <algorithm>
+
 namespace Update {
 
 namespace {
@@ -46,6 +48,28 @@ QStringList notCopied(const CopyList &copies, int from)
 }
 
 } // namespace
+
+bool isDeferredCopyFileName(const QString &fileName, qint64 *chain)
+{
+    const QLatin1String prefix(".Orvane-deferred-");
+    if (!fileName.startsWith(prefix))
+        return false;
+    const QString rest = fileName.mid(prefix.size());
+    const auto isAlphanumeric = [](const QString &text) {
+        return !text.isEmpty() && std::all_of(text.begin(), text.end(), [](QChar c) {
+            return c.unicode() < 0x80 && c.isLetterOrNumber();
+        });
+    };
+    const int dash = rest.indexOf(QLatin1Char('-'));
+    if (dash < 0) {
+        *chain = 0;
+        return rest.size() == 6 && isAlphanumeric(rest);
+    }
+    bool number = false;
+    *chain = rest.left(dash).toLongLong(&number);
+    return isAlphanumeric(rest.left(dash)) && number && *chain > 0 &&
+           isAlphanumeric(rest.mid(dash + 1));
+}
 
 QString deferredCopyCommandLine(int copyCount, bool otherErrors)
 {
@@ -130,7 +154,7 @@ QList<QPair<QString, QStringList>> deferredCopyReports(const DeferredCopy &copy,
     return reports;
 }
 
-QStringList deferredCopyShellArguments(const DeferredCopy &copy)
+QStringList deferredCopyShellArguments(const DeferredCopy &copy, const QString &editor)
 {
     // deferredcopy.sh says what the arguments are.
     static const QString script = QString::fromUtf8(deferredCopyScript);
@@ -140,7 +164,8 @@ QStringList deferredCopyShellArguments(const DeferredCopy &copy)
                           copy.restartProgram,
                           copy.startDirectory,
                           copy.errorFile,
-                          copy.otherErrors.join(QLatin1String("\r\n"))};
+                          copy.otherErrors.join(QLatin1String("\r\n")),
+                          editor};
     const QStringList messages = notCopied(copy.copies, 0);
     for (int i = 0; i < copy.copies.size(); ++i)
         arguments << copy.copies.at(i).second << copy.copies.at(i).first << messages.at(i);

@@ -71,8 +71,21 @@ QList<QPair<QString, QStringList>> deferredCopyReports(const DeferredCopy &copy,
 // and never part of the script text, so no file name can bring in shell
 // syntax. The script finds its tools on the system's standard path, whatever
 // PATH holds; the restarted program and the editor get the environment
-// unchanged.
-QStringList deferredCopyShellArguments(const DeferredCopy &copy);
+// unchanged. editor opens the error file: an absolute path, or empty for the
+// system's own opener.
+QStringList deferredCopyShellArguments(const DeferredCopy &copy, const QString &editor = QString());
+
+// The argument that names the Linux chain's shell among the processes
+// (its $0).
+constexpr char deferredCopyMark[] = "orvane-update";
+
+// Whether a file name is that of a deferred copy's temporary file, which a
+// chain killed in the middle of a copy leaves beside its target:
+// ".Orvane-deferred-<chain>-<rest>", where chain is the process id of the
+// Linux chain's shell or of the Windows program that started its
+// interpreter; or ".Orvane-deferred-XXXXXX" of earlier versions, for which
+// *chain is 0.
+bool isDeferredCopyFileName(const QString &fileName, qint64 *chain);
 
 // Starts the hidden command interpreter detached, in the current directory:
 // after about two seconds it copies every source over its target and then

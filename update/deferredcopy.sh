@@ -1,9 +1,11 @@
 # shellcheck shell=sh
-# The deferred copy on Linux, run by /bin/sh -c once Orvane has ended.
+# The deferred copy on Linux, run by /bin/sh -c once Orvane has ended, with
+# "orvane-update" as $0, by which a later update knows it runs.
 # Arguments: $1 the program to restart, $2 the directory to restart it in,
-# $3 the error file, $4 the pass's other errors (CR LF between them), then
-# source, target and "not copied" message of every copy. No path is ever
-# part of this text, so no file name can bring in shell syntax.
+# $3 the error file, $4 the pass's other errors (CR LF between them), $5 the
+# editor (an absolute path; empty: the system's), then source, target and
+# "not copied" message of every copy. No path is ever part of this text, so
+# no file name can bring in shell syntax.
 #
 # Each new version is copied beside its target, given its permissions,
 # flushed, renamed over the target in one step and its directory flushed: the
@@ -16,28 +18,36 @@
 # chain, never leads to another way of writing the target. What a failed tool
 # writes to its error channel becomes the reason in the error file.
 
-restart=$1 start=$2 report=$3 earlier=$4
-shift 4
+restart=$1 start=$2 report=$3 earlier=$4 editor=$5
+shift 5
 nl='
 '
 crlf=$(printf '\r\n_')
 crlf=${crlf%_}
 
+# A write beyond the file-size limit fails ("File too large") and is
+# reported, instead of ending the tool that writes.
+trap '' XFSZ
+
 # The tools come from the system's standard path, whatever PATH holds.
 c() { command -p "$@"; }
 
-# Appends one line of the error file.
+# Appends one line to the error file's text.
 put() {
-    printf '%s%s' "$sep" "$1"
+    text=$text$sep$1
     sep=$crlf
 }
 
-# The desktop's opener, from PATH or else the standard path.
-edit() {
-    if command -v xdg-open >/dev/null; then
-        xdg-open "$report"
+# Puts the text in the error file and opens it. Written beside it and renamed
+# over it: whatever had the name (a link, a FIFO) is replaced, never written
+# through or waited for.
+show() {
+    trap - XFSZ
+    new=$(c mktemp -- "$report.XXXXXX") || return
+    if printf '%s' "$text" >"$new" && c mv -f -T -- "$new" "$report"; then
+        if [ -n "$editor" ]; then "$editor" "$report"; else c xdg-open "$report"; fi
     else
-        c xdg-open "$report"
+        c rm -f -- "$new"
     fi
 }
 
@@ -47,15 +57,14 @@ edit() {
 fail() {
     why=${1%%"$nl"*}
     shift
-    sep=
-    {
-        if [ -n "$earlier" ]; then put "$earlier"; fi
-        while [ "$#" -ge 3 ]; do
-            put "$3$why"
-            why=
-            shift 3
-        done
-    } >"$report" && edit
+    text='' sep=''
+    if [ -n "$earlier" ]; then put "$earlier"; fi
+    while [ "$#" -ge 3 ]; do
+        put "$3$why"
+        why=
+        shift 3
+    done
+    show
     exit 1
 }
 
@@ -70,9 +79,13 @@ while [ "$#" -ge 3 ]; do
         ;;
     *) dir=. ;;
     esac
-    if [ -w "$dir" ]; then
+    # Rewritten in place only where nothing else can work: a regular file,
+    # not a link (whose target may lie anywhere), in a directory that takes
+    # no new name. Anything else takes the way of the new name, which then
+    # fails with the system's reason where the directory refuses it.
+    if [ -w "$dir" ] || [ -L "$2" ] || [ ! -f "$2" ]; then
         why=$({
-            tmp=$(c mktemp -- "$dir/.Orvane-deferred-XXXXXX") &&
+            tmp=$(c mktemp -- "$dir/.Orvane-deferred-$$-XXXXXX") &&
                 {
                     c cp -- "$1" "$tmp" && c chmod --reference="$1" -- "$tmp" &&
                         c chmod u+rwx,a-st -- "$tmp" && c sync -- "$tmp" &&
@@ -84,19 +97,17 @@ while [ "$#" -ge 3 ]; do
                 } && c sync -- "$dir"
         } 2>&1 >/dev/null) || fail "$why" "$@"
     else
-        # A writable file in a directory that takes no new name can only be
-        # rewritten in place.
         why=$({ c cp -f -T -- "$1" "$2" && c sync -- "$2"; } 2>&1 >/dev/null) || fail "$why" "$@"
     fi
     shift 3
 done
 
 # Every copy is made: the other errors are shown, and the program restarts.
+trap - XFSZ
 if [ -n "$earlier" ]; then
-    {
-        sep=
-        put "$earlier" >"$report" && edit
-    } &
+    text='' sep=''
+    put "$earlier"
+    show &
 fi
 cd -- "$start" || exit
 exec "$restart"

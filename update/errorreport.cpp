@@ -1,9 +1,9 @@
 #include "update/errorreport.h"
 
 #include "installation/installation.h"
+#include "platform/files.h"
 
 #include <QDebug>
-#include <QFile>
 
 namespace Update {
 
@@ -39,21 +39,25 @@ QByteArray errorFileContent(const QStringList &errors)
 
 Installation::ExitCode writeErrorFile(const QString &path, const QStringList &errors)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        Installation::logError("Error. Can't open err file ", file.errorString());
+    // Never a FIFO (which would wait for a reader), a device or a file
+    // elsewhere that a link names.
+    QString reason;
+    const int descriptor = Platform::openRegularFileForWriting(path, &reason);
+    if (descriptor < 0) {
+        Installation::logError("Error. Can't open err file ", reason);
         return Installation::CannotOpenErrorFile;
     }
-    file.write(errorFileContent(errors));
-    // QFile keeps a small write in its buffer, so a full disk shows only when
-    // the buffer goes out; close() could not report it any more.
-    file.flush();
-    if (file.error() != QFileDevice::NoError) {
-        Installation::logError("Error. Can't write to err file ", file.errorString());
-        file.close();
+    // Written at once, so that a full disk or the file-size limit shows here,
+    // with its reason.
+    const QByteArray content = errorFileContent(errors);
+    const bool written =
+        Platform::writeAll(descriptor, content.constData(), content.size(), &reason);
+    QString closeReason;
+    const bool closed = Platform::closeFile(descriptor, &closeReason);
+    if (!written || !closed) {
+        Installation::logError("Error. Can't write to err file ", written ? closeReason : reason);
         return Installation::CannotWriteErrorFile;
     }
-    file.close();
     return Installation::Ok;
 }
 

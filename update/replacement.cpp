@@ -1,6 +1,7 @@
 #include "update/replacement.h"
 
 #include "platform/files.h"
+#include "platform/process.h"
 #include "update/errorreport.h"
 #include "update/paths.h"
 #include "update/stagedfile.h"
@@ -159,10 +160,13 @@ void Pass::stage(const QString &name)
         entry.message = cannotRemoveMessage(entry.targetPath, Platform::isDirectoryText());
         return;
     }
-    // Opening a FIFO would wait for a writer that never comes, with the
-    // lock held; a device or a socket is no new version either.
-    if (!sourceInfo.isFile() && !sourceInfo.isDir()) {
-        entry.message = cannotCopyMessage(entry.sourcePath, QStringLiteral("Not a regular file"));
+    // Only a file is a new version, now or later: a directory cannot be
+    // copied, opening a FIFO would wait for a writer that never comes, with
+    // the lock held, and a device or a socket holds no version either.
+    if (!sourceInfo.isFile()) {
+        entry.message = cannotCopyMessage(entry.sourcePath, sourceInfo.isDir()
+                                                                ? Platform::isDirectoryText()
+                                                                : Platform::notRegularFileText());
         return;
     }
 
@@ -284,7 +288,9 @@ void Pass::createDirectories(const QString &directory)
 }
 
 // Staged files of a run that was killed are removed by the next run that
-// holds the lock, once per directory: no other run can be writing them.
+// holds the lock, once per directory: no other run can be writing them. So
+// are the temporary files of a deferred copy that was killed, once its
+// interpreter no longer runs.
 void Pass::removeLeftovers(const QString &directory)
 {
     if (!m_mayRemoveLeftovers || m_cleaned.contains(directory))
@@ -293,7 +299,10 @@ void Pass::removeLeftovers(const QString &directory)
     QDir dir(directory);
     const QStringList entries = dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
     for (const QString &entry : entries) {
-        if (isStagedFileName(entry))
+        qint64 chain = 0;
+        if (isStagedFileName(entry) ||
+            (isDeferredCopyFileName(entry, &chain) &&
+             (chain == 0 || !Platform::processRunsWith(chain, deferredCopyMark))))
             dir.remove(entry);
     }
 }
@@ -315,7 +324,8 @@ PassResult replaceFiles(const QStringList &names, const QString &appDir, const Q
 
     const QString lockPath = lockFilePath(workDir);
     QLockFile lock(lockPath);
-    switch (takeLock(lock, lockPath, lockWait)) {
+    QString reason;
+    switch (takeLock(lock, lockPath, lockWait, &reason)) {
     case Lock::Held:
         break;
     case Lock::TakenByOther: {
@@ -328,7 +338,8 @@ PassResult replaceFiles(const QStringList &names, const QString &appDir, const Q
         // A working directory that takes no lock file takes no error file
         // either; the update itself may still work, so it goes on, but
         // without the lock it leaves other runs' staged files alone.
-        pass.addDiagnostic(QStringLiteral("Error. Can't create lock file ") + lockPath);
+        pass.addDiagnostic(QStringLiteral("Error. Can't create lock file ") + lockPath +
+                           QStringLiteral(": ") + reason);
         pass.setMayRemoveLeftovers(false);
         break;
     }

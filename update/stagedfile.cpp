@@ -22,24 +22,8 @@ QString randomLetters()
     return random;
 }
 
-// Writes all of data; a short write is followed by another, which then
-// meets the error and names it.
-bool writeAll(QFile &file, const char *data, qint64 size, QString *reason)
-{
-    qint64 written = 0;
-    while (written < size) {
-        const qint64 now = file.write(data + written, size - written);
-        if (now <= 0) {
-            *reason = file.errorString();
-            return false;
-        }
-        written += now;
-    }
-    return true;
-}
-
-// Copies what is left of source into destination through this process.
-bool copyThrough(QFile &source, QFile &destination, QString *reason)
+// Copies what is left of source into the staged file through this process.
+bool copyThrough(QFile &source, int staged, QString *reason)
 {
     QByteArray block(1024 * 1024, Qt::Uninitialized);
     for (;;) {
@@ -50,34 +34,26 @@ bool copyThrough(QFile &source, QFile &destination, QString *reason)
         }
         if (read == 0)
             return true;
-        if (!writeAll(destination, block.constData(), read, reason))
+        if (!Platform::writeAll(staged, block.constData(), read, reason))
             return false;
     }
 }
 
-// Creates a new staged file for the target's file name in directory and
-// opens it in staged; returns its path, or an empty text.
-QString createStaged(const QString &directory, const QString &targetFileName, QFile *staged,
-                     QString *reason)
+// Creates a new staged file for the target's file name in directory; returns
+// its descriptor and its path in *path, or -1.
+int createStaged(const QString &directory, const QString &targetFileName, QString *path,
+                 QString *reason)
 {
     // Another run's file, or one a killed run left, may have the name: a
     // few other names are tried.
     for (int attempt = 0; attempt < 100; ++attempt) {
-        QString path =
-            directory + QLatin1Char('/') + stagedFileName(targetFileName, randomLetters());
+        *path = directory + QLatin1Char('/') + stagedFileName(targetFileName, randomLetters());
         bool nameTaken = false;
-        const int descriptor = Platform::createNewFile(path, &nameTaken, reason);
-        if (descriptor >= 0) {
-            if (staged->open(descriptor, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))
-                return path;
-            *reason = staged->errorString();
-            QFile::remove(path);
-            return QString();
-        }
-        if (!nameTaken)
-            return QString();
+        const int descriptor = Platform::createNewFile(*path, &nameTaken, reason);
+        if (descriptor >= 0 || !nameTaken)
+            return descriptor;
     }
-    return QString();
+    return -1;
 }
 
 } // namespace
@@ -116,16 +92,18 @@ QString copyToStaged(const QString &sourcePath, const QString &directory,
         *reason = source.errorString();
         return QString();
     }
-    QFile staged;
-    QString path = createStaged(directory, targetFileName, &staged, reason);
-    if (path.isEmpty())
+    QString path;
+    int staged = createStaged(directory, targetFileName, &path, reason);
+    if (staged < 0)
         return QString();
     auto removeStaged = qScopeGuard([&staged, &path] {
-        staged.close();
+        QString ignored;
+        if (staged >= 0)
+            Platform::closeFile(staged, &ignored);
         QFile::remove(path);
     });
 
-    switch (Platform::copyContent(source.handle(), staged.handle(), reason)) {
+    switch (Platform::copyContent(source.handle(), staged, reason)) {
     case Platform::KernelCopy::Done:
         break;
     case Platform::KernelCopy::Failed:
@@ -135,14 +113,12 @@ QString copyToStaged(const QString &sourcePath, const QString &directory,
             return QString();
         break;
     }
-    // Small writes stay in the buffer: only flush() shows a full disk.
-    if (!staged.flush()) {
-        *reason = staged.errorString();
-        return QString();
-    }
     // Windows renames no file that is open: the file is closed before the
     // pass gives it the target's name.
-    staged.close();
+    const bool closed = Platform::closeFile(staged, reason);
+    staged = -1;
+    if (!closed)
+        return QString();
     // The new version keeps the permissions it came with, and its owner may in
     // any case read, write and run it. Whether that works does not matter.
     QFile::setPermissions(path, source.permissions() | QFileDevice::ReadOwner |

@@ -26,8 +26,10 @@ enum class Lock {
 QString lockFilePath(const QString &workDir);
 
 // Takes lock, the lock file at path, waiting up to waitMs for another run to
-// let go of it.
-Lock takeLock(QLockFile &lock, const QString &path, int waitMs);
+// let go of it. When no lock can be made there, *reason says why: the
+// system's text, or ours for something that is no lock file at all (a
+// directory, a FIFO, a link), which is reported at once.
+Lock takeLock(QLockFile &lock, const QString &path, int waitMs, QString *reason);
 
 } // namespace Update
 

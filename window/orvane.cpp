@@ -1,6 +1,7 @@
 #include "window/orvane.h"
 
 #include "installation/installation.h"
+#include "platform/files.h"
 #include "platform/process.h"
 #include "window/libpath.h"
 
@@ -9,7 +10,6 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QProcessEnvironment>
-#include <QSaveFile>
 #include <QStyleOptionButton>
 #include <QToolTip>
 
@@ -28,15 +28,13 @@ Orvane::Orvane(const QString &workDirPath, const QStringList &installerArgs, QWi
 
 bool Orvane::loadLibPaths()
 {
-    // A file that cannot be read counts as one without entries.
-    QByteArray content;
-    QFile file(LibPath::fileName(workDirPath));
-    if (file.open(QIODevice::ReadOnly)) {
-        content = file.readAll();
-        file.close();
-    }
-
-    const LibPath::Settings settings = LibPath::read(content);
+    // A file that cannot be read counts as one without entries, and so does
+    // one that is no regular file (never waited for) or far larger than a
+    // list of a few thousand directories.
+    constexpr qint64 largestLibpath = qint64(16) * 1024 * 1024;
+    const LibPath::Settings settings =
+        LibPath::read(Platform::readRegularFile(LibPath::fileName(workDirPath), largestLibpath)
+                          .value_or(QByteArray()));
     if (!settings.showWindow)
         ui.checkBox_ask->setCheckState(Qt::Checked);
     ui.listWidget_Paths->addItems(settings.paths);
@@ -46,17 +44,15 @@ bool Orvane::loadLibPaths()
 bool Orvane::saveLibPaths()
 {
     // Written beside the old file and put in its place only when complete, so
-    // a failure at any step leaves the old settings intact.
+    // a failure at any step leaves the old settings intact; a link in its
+    // place is replaced, never written through.
     const QByteArray content =
         LibPath::write(listedPaths(), ui.checkBox_ask->checkState() == Qt::Checked);
-    QSaveFile file(LibPath::fileName(workDirPath));
-    if (file.open(QIODevice::WriteOnly)) {
-        file.write(content);
-        if (file.commit())
-            return true;
-    }
+    QString reason;
+    if (Platform::writeFileInOneStep(LibPath::fileName(workDirPath), content, &reason))
+        return true;
     errorText = QLatin1String("[saveLibPaths]") +
-                QString::fromUtf8("Невозможно сохранить настройки\n") + file.errorString();
+                QString::fromUtf8("Невозможно сохранить настройки\n") + reason;
     return false;
 }
 

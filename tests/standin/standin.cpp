@@ -4,6 +4,8 @@
 // alive that long, writes to its standard output and leaves
 // "<own name>-finished" behind, which shows that it outlived its parent.
 
+#include "platform/environment.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -26,6 +28,7 @@ static QJsonValue variable(const char *name)
 
 int main(int argc, char *argv[])
 {
+    Platform::keepNameBytes();
     QJsonArray arguments;
     QJsonArray argumentBytes; // exactly as received, in hexadecimal
     for (int i = 1; i < argc; ++i) {
@@ -40,6 +43,10 @@ int main(int argc, char *argv[])
     record.insert(QStringLiteral("PATH"), variable("PATH"));
     record.insert(QStringLiteral("LD_LIBRARY_PATH"), variable("LD_LIBRARY_PATH"));
     record.insert(QStringLiteral("QT_QPA_PLATFORM"), variable("QT_QPA_PLATFORM"));
+    // Exactly as received, in hexadecimal, for values that are no text.
+    for (const char *name : {"LD_LIBRARY_PATH", "STANDIN_PROBE"})
+        record.insert(QLatin1String(name) + QStringLiteral("_BYTES"),
+                      QString::fromLatin1(qgetenv(name).toHex()));
     const QByteArray json = QJsonDocument(record).toJson();
 
     const QString name = QFileInfo(QString::fromLocal8Bit(argv[0])).completeBaseName();

@@ -363,8 +363,8 @@ void TestCrashSafety::failuresReportedAtOnce_data()
     QTest::addColumn<QByteArray>("installed");
 
     QTest::newRow("a directory in the target's place")
-        << "plugins" << true << QString()
-        << "Файл APP/plugins не может быть удален. Is a directory" << QByteArray();
+        << "plugins" << true << QString() << "Файл APP/plugins не может быть удален. Is a directory"
+        << QByteArray();
     QTest::newRow("the directory cannot be flushed")
         << "lib/a.so" << false << "fsync:error=EIO"
         << "Файл WORK/lib/a.so_ не может быть скопирован. Input/output error" << QByteArray("NEW");

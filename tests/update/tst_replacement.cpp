@@ -148,23 +148,31 @@ void TestReplacement::pass_data()
         << Tree{{"a.dll/", ""}}
         << QStringList{"Файл APP/a.dll не может быть удален. Is a directory"} << CopyList();
 
+    // CHAIN stands for the process id of a deferred copy that still runs.
     QTest::newRow("staged files of a killed run are removed, look-alikes stay")
         << QStringList{"lib/a.so"}
         << Tree{{"lib/a.so", "old"},
                 {"lib/.a.so.orvane-new-Ab3dE9", "half a"},
                 {"lib/.b.so.orvane-new-x0Y1z2", "half b"},
                 {"lib/.c.so.orvane-new-", "user's"},
-                {"lib/c.so.orvane-new-abcdef", "user's"}}
+                {"lib/c.so.orvane-new-abcdef", "user's"},
+                {"lib/.Orvane-deferred-Xy12ab", "an earlier version's killed copy"},
+                {"lib/.Orvane-deferred-4194305-Xy12ab", "a killed copy"},
+                {"lib/.Orvane-deferred-CHAIN-Xy12ab", "a running copy's"},
+                {"lib/.Orvane-deferred-12x-Xy12ab", "user's"}}
         << Tree{{"lib/a.so_", "new"}}
         << Tree{{"lib/a.so", "new"},
                 {"lib/.c.so.orvane-new-", "user's"},
-                {"lib/c.so.orvane-new-abcdef", "user's"}}
+                {"lib/c.so.orvane-new-abcdef", "user's"},
+                {"lib/.Orvane-deferred-CHAIN-Xy12ab", "a running copy's"},
+                {"lib/.Orvane-deferred-12x-Xy12ab", "user's"}}
         << QStringList() << CopyList();
 
-    QTest::newRow("copy fails, the installed file keeps its content")
+    // No later copy can make a file of a directory either.
+    QTest::newRow("a directory as the new version: the installed file stays, nothing pending")
         << QStringList{"a.dll"} << Tree{{"a.dll", "old"}} << Tree{{"a.dll_/", ""}}
-        << Tree{{"a.dll", "old"}} << QStringList{"Файл WORK/a.dll_ не может быть скопирован. "}
-        << CopyList{{"APP/a.dll", "WORK/a.dll_"}};
+        << Tree{{"a.dll", "old"}}
+        << QStringList{"Файл WORK/a.dll_ не может быть скопирован. Is a directory"} << CopyList();
 
     QTest::newRow("a regular file where a directory is needed")
         << QStringList{"plugins/x.dll"} << Tree{{"plugins", "a file"}}
@@ -200,22 +208,23 @@ void TestReplacement::pass_data()
         << Tree{{"папка с пробелом/файл 1.dll", "new"}} << QStringList() << CopyList();
 
     QTest::newRow("failures keep their order; the others are replaced")
-        << QStringList{"b.dll", "missing.dll", "a.dll", "c.dll", "d/e.dll", "f.dll"}
-        << Tree{{"a.dll", "old a"}, {"b.dll/keep", "kept"}, {"c.dll", "old"}}
+        << QStringList{"b.dll", "missing.dll", "a.dll", "c.dll", "d/e.dll", "g/f.dll"}
+        << Tree{{"a.dll", "old a"}, {"b.dll/keep", "kept"}, {"c.dll", "old"}, {"g", "a file"}}
         << Tree{{"a.dll_/", ""},
                 {"b.dll_", "new b"},
                 {"c.dll_", "new c"},
                 {"d/e.dll_", "new e"},
-                {"f.dll_/", ""}}
+                {"g/f.dll_", "new f"}}
         << Tree{{"a.dll", "old a"},
                 {"b.dll/keep", "kept"},
                 {"c.dll", "new c"},
-                {"d/e.dll", "new e"}}
+                {"d/e.dll", "new e"},
+                {"g", "a file"}}
         << QStringList{"Файл APP/b.dll не может быть удален. Is a directory",
                        "Файл WORK/missing.dll_ не существует.",
-                       "Файл WORK/a.dll_ не может быть скопирован. ",
-                       "Файл WORK/f.dll_ не может быть скопирован. "}
-        << CopyList{{"APP/a.dll", "WORK/a.dll_"}, {"APP/f.dll", "WORK/f.dll_"}};
+                       "Файл WORK/a.dll_ не может быть скопирован. Is a directory",
+                       "Файл WORK/g/f.dll_ не может быть скопирован. "}
+        << CopyList{{"APP/g/f.dll", "WORK/g/f.dll_"}};
 }
 
 void TestReplacement::pass()
@@ -227,6 +236,24 @@ void TestReplacement::pass()
     QFETCH(QStringList, errors);
     QFETCH(CopyList, pending);
 
+    // A deferred copy that still runs, as the shell of the Linux chain names
+    // itself.
+    QProcess chain;
+    chain.start("/bin/sh", {"-c", "sleep 60; :", Update::deferredCopyMark});
+    QVERIFY(chain.waitForStarted());
+    const auto stopChain = qScopeGuard([&chain] {
+        chain.kill();
+        chain.waitForFinished();
+    });
+    const auto withChain = [&chain](const Tree &tree) {
+        Tree result;
+        for (auto it = tree.begin(); it != tree.end(); ++it)
+            result.insert(QString(it.key()).replace("CHAIN", QString::number(chain.processId())),
+                          it.value());
+        return result;
+    };
+    app = withChain(app);
+    appAfter = withChain(appAfter);
     QVERIFY(writeTree(m_app, app));
     QVERIFY(writeTree(m_work, work));
 
@@ -402,17 +429,22 @@ void TestReplacement::lock_data()
 {
     QTest::addColumn<QString>("owner");
     QTest::addColumn<bool>("replaced");
+    QTest::addColumn<QString>("reason"); // why no lock can be made; empty: one is taken
 
-    QTest::newRow("held by a running pass") << "alive" << false;
-    QTest::newRow("left by a process that died") << "dead" << true;
-    QTest::newRow("left empty by a run killed while taking it") << "empty" << true;
-    QTest::newRow("cannot be created") << "none" << true;
+    QTest::newRow("held by a running pass") << "alive" << false << "";
+    QTest::newRow("left by a process that died") << "dead" << true << "";
+    QTest::newRow("left empty by a run killed while taking it") << "empty" << true << "";
+    QTest::newRow("cannot be created") << "none" << true << "Permission denied";
+    // No lock file at all: waiting would not change it, reading it would hang.
+    QTest::newRow("a directory in its place") << "directory" << true << "Is a directory";
+    QTest::newRow("a FIFO in its place") << "fifo" << true << "Not a regular file";
 }
 
 void TestReplacement::lock()
 {
     QFETCH(QString, owner);
     QFETCH(bool, replaced);
+    QFETCH(QString, reason);
     const QString leftover = m_app + "/.a.dll.orvane-new-Ab3dE9";
     QVERIFY(writeTree(m_app, {{"a.dll", "old"}, {".a.dll.orvane-new-Ab3dE9", "another run's"}}));
     QVERIFY(writeTree(m_work, {{"a.dll_", "new"}}));
@@ -427,6 +459,10 @@ void TestReplacement::lock()
             QVERIFY(::chmod(QFile::encodeName(dir).constData(), 0755) == 0);
         unprivileged.emplace();
         QVERIFY(unprivileged->isActive());
+    } else if (owner == "directory") {
+        QVERIFY(QDir().mkpath(lockPath));
+    } else if (owner == "fifo") {
+        QVERIFY(::mkfifo(QFile::encodeName(lockPath).constData(), 0644) == 0);
     } else if (owner == "alive") {
         QVERIFY(held.tryLock(0));
     } else if (owner == "dead") {
@@ -456,11 +492,15 @@ void TestReplacement::lock()
              replaced ? QStringList()
                       : QStringList{"Другое обновление уже выполняется в " + m_work + "."});
     QCOMPARE(result.pending, CopyList());
+    QCOMPARE(result.diagnostics, reason.isEmpty() ? QStringList()
+                                                  : QStringList{"Error. Can't create lock file " +
+                                                                lockPath + ": " + reason});
     QCOMPARE(readFile(m_app + "/a.dll"), QByteArray(replaced ? "new" : "old"));
-    QCOMPARE(QFile::exists(lockPath), !replaced);
+    // A lock taken is let go; what is no lock stays as it was.
+    QCOMPARE(QFileInfo::exists(lockPath), !replaced || owner == "directory" || owner == "fifo");
     // Only the holder of the lock removes staged files: no other run can be
     // writing them then.
-    QCOMPARE(QFile::exists(leftover), !replaced || owner == "none");
+    QCOMPARE(QFile::exists(leftover), !replaced || !reason.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestReplacement)

@@ -2,6 +2,7 @@
 // on Windows and on Linux (and what /bin/sh makes of it), the Windows command
 // buffer and environment block, and the error file.
 
+#include "platform/environment.h"
 #include "platform/hiddenprocess.h"
 #include "platform/process.h"
 #include "update/deferredcopy.h"
@@ -11,6 +12,7 @@
 
 #include <QtTest>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 using Update::CopyList;
@@ -188,14 +190,14 @@ void TestUpdateEnding::shellArguments()
                                     "/opt/app/workdir/Orvane.err",
                                     "/opt/app/Orvane",
                                     "/home/u/$(id)"};
-    const QStringList arguments = Update::deferredCopyShellArguments(copy);
+    const QStringList arguments = Update::deferredCopyShellArguments(copy, "/usr/bin/xdg-open");
 
     QCOMPARE(arguments.at(0), QString("-c"));
     // The script is the same whatever the files: no path is ever part of it.
     QCOMPARE(arguments.at(1), Update::deferredCopyShellArguments({}).at(1));
     QCOMPARE(arguments.mid(3),
              QStringList({"/opt/app/Orvane", "/home/u/$(id)", "/opt/app/workdir/Orvane.err",
-                          "x\r\ny", "/opt/app/workdir/a.so_", "/opt/app/a.so",
+                          "x\r\ny", "/usr/bin/xdg-open", "/opt/app/workdir/a.so_", "/opt/app/a.so",
                           "Файл /opt/app/workdir/a.so_ не может быть скопирован. ",
                           "/opt/app/workdir/$(id)/b.so_", "/opt/app/$(id)/b.so",
                           "Файл /opt/app/workdir/$(id)/b.so_ не может быть скопирован. "}));
@@ -211,20 +213,23 @@ void TestUpdateEnding::shellRunsTheChain_data()
     QTest::addColumn<bool>("restarted");
     QTest::addColumn<QStringList>("otherErrors");
     QTest::addColumn<bool>("systemPath"); // PATH holds the system's tools
+    // What has the error file's name before: "" nothing, "link" a link to
+    // the user's file elsewhere, "fifo" a FIFO.
+    QTest::addColumn<QString>("errorFileBefore");
 
     const QStringList hostile{"a b;c", "$(touch pwned)", "`touch pwned`", "-n", "q\"uo'te", "x\ny",
                               "*"};
-    QTest::newRow("every copy, then the restart")
-        << hostile << QStringList() << QStringList() << hostile << true << QStringList() << true;
-    QTest::newRow("a missing new version ends the chain")
+    QTest::newRow("every copy, then the restart") << hostile << QStringList() << QStringList()
+                                                  << hostile << true << QStringList() << true << "";
+    QTest::newRow("a missing new version ends the chain; a linked error file is replaced")
         << QStringList{"first", "second", "third"} << QStringList{"second"} << QStringList()
-        << QStringList{"first"} << false << QStringList{"Файл a_ не существует."} << true;
+        << QStringList{"first"} << false << QStringList{"Файл a_ не существует."} << true << "link";
     QTest::newRow("a directory in the target's place ends the chain")
         << QStringList{"first", "plugins", "third"} << QStringList() << QStringList{"plugins"}
-        << QStringList{"first"} << false << QStringList() << true;
+        << QStringList{"first"} << false << QStringList() << true << "fifo";
     QTest::newRow("no system tools on PATH; the other errors are reported, then the restart")
         << QStringList{"first"} << QStringList() << QStringList() << QStringList{"first"} << true
-        << QStringList{"Файл a_ не существует.", "Файл b_ не существует."} << false;
+        << QStringList{"Файл a_ не существует.", "Файл b_ не существует."} << false << "fifo";
 }
 
 void TestUpdateEnding::shellRunsTheChain()
@@ -236,6 +241,7 @@ void TestUpdateEnding::shellRunsTheChain()
     QFETCH(bool, restarted);
     QFETCH(QStringList, otherErrors);
     QFETCH(bool, systemPath);
+    QFETCH(QString, errorFileBefore);
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -249,6 +255,12 @@ void TestUpdateEnding::shellRunsTheChain()
 
     Update::DeferredCopy copy{
         {}, otherErrors, dir.filePath("work/Orvane.err"), restart, dir.filePath("start $(x)")};
+    const QString elsewhere = dir.filePath("users-file");
+    QVERIFY(writeFile(elsewhere, "the user's"));
+    if (errorFileBefore == "link")
+        QVERIFY(QFile::link(elsewhere, copy.errorFile));
+    else if (errorFileBefore == "fifo")
+        QVERIFY(::mkfifo(QFile::encodeName(copy.errorFile).constData(), 0644) == 0);
     for (const QString &name : names) {
         const QString target = dir.filePath("app/" + name);
         const QString source = dir.filePath("work/" + name + "_");
@@ -272,7 +284,7 @@ void TestUpdateEnding::shellRunsTheChain()
     const QString path = dir.filePath("bin") + (systemPath ? ':' + environment.value("PATH") : "");
     environment.insert("PATH", path);
     shell.setProcessEnvironment(environment);
-    shell.start("/bin/sh", Update::deferredCopyShellArguments(copy));
+    shell.start("/bin/sh", Update::deferredCopyShellArguments(copy, dir.filePath("bin/xdg-open")));
     QVERIFY(shell.waitForFinished(20000));
     QCOMPARE(shell.exitCode() == 0, restarted);
 
@@ -301,9 +313,12 @@ void TestUpdateEnding::shellRunsTheChain()
     // A failure, and other errors, are reported in the error file, which is
     // opened: the other errors first, then every file not copied, the first
     // with the system's reason.
-    const QByteArray report = readFile(copy.errorFile);
+    // Whatever had its name before is replaced, never written through.
     if (!notCopied.isEmpty() || !otherErrors.isEmpty()) {
         QVERIFY(!waitForRecord(dir.filePath("work"), "xdg-open").isEmpty());
+        QVERIFY(QFileInfo(copy.errorFile).isFile() && !QFileInfo(copy.errorFile).isSymLink());
+        QCOMPARE(readFile(elsewhere), QByteArray("the user's"));
+        const QByteArray report = readFile(copy.errorFile);
         const QStringList lines = QString::fromLocal8Bit(report).split("\r\n");
         QCOMPARE(lines.mid(0, otherErrors.size()), otherErrors);
         QCOMPARE(lines.size(), otherErrors.size() + notCopied.size());
@@ -313,7 +328,7 @@ void TestUpdateEnding::shellRunsTheChain()
                      qPrintable(line));
         }
     } else {
-        QVERIFY(report.isEmpty());
+        QVERIFY(!QFileInfo::exists(copy.errorFile));
     }
     // The restarted program starts in the directory it was given, with the
     // environment as it was.
@@ -386,9 +401,14 @@ void TestUpdateEnding::errorFileFailures_data()
     QTest::addColumn<QString>("diagnostic");
 
     QTest::newRow("a directory in its place")
-        << "directory" << 3 << "^\"Error\\. Can't open err file .+\"$";
-    QTest::newRow("full disk") << "full" << 5
-                               << "^\"Error\\. Can't write to err file No space left on device\"$";
+        << "directory" << 3 << "^\"Error\\. Can't open err file Is a directory\"$";
+    // Neither waited for nor written through.
+    QTest::newRow("a FIFO in its place")
+        << "fifo" << 3 << "^\"Error\\. Can't open err file Not a regular file\"$";
+    QTest::newRow("a link in its place")
+        << "link" << 3 << "^\"Error\\. Can't open err file Not a regular file\"$";
+    QTest::newRow("the file-size limit is reached")
+        << "limit" << 5 << "^\"Error\\. Can't write to err file File too large\"$";
 }
 
 void TestUpdateEnding::errorFileFailures()
@@ -400,13 +420,26 @@ void TestUpdateEnding::errorFileFailures()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString path = Update::errorFilePath(dir.path());
+    const QString elsewhere = dir.filePath("elsewhere");
+    QVERIFY(writeFile(elsewhere, "the user's"));
     if (kind == "directory")
         QVERIFY(QDir().mkpath(path + "/inside"));
-    else
-        QVERIFY(QFile::link("/dev/full", path));
+    else if (kind == "fifo")
+        QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0644) == 0);
+    else if (kind == "link")
+        QVERIFY(QFile::link(elsewhere, path));
+    // A write beyond the limit fails instead of ending this process.
+    Platform::failOversizedWrites();
+    rlimit limit = {};
+    QVERIFY(::getrlimit(RLIMIT_FSIZE, &limit) == 0);
+    const rlimit small{kind == "limit" ? 8 : limit.rlim_cur, limit.rlim_max};
+    QVERIFY(::setrlimit(RLIMIT_FSIZE, &small) == 0);
 
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression(diagnostic));
-    QCOMPARE(int(Update::writeErrorFile(path, {"Файл /w/a_ не существует."})), exitCode);
+    const int written = Update::writeErrorFile(path, {"Файл /w/a_ не существует."});
+    QVERIFY(::setrlimit(RLIMIT_FSIZE, &limit) == 0);
+    QCOMPARE(written, exitCode);
+    QCOMPARE(readFile(elsewhere), QByteArray("the user's"));
 }
 
 QTEST_GUILESS_MAIN(TestUpdateEnding)

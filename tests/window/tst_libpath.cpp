@@ -7,6 +7,8 @@
 
 #include <QtTest>
 
+#include <sys/stat.h>
+
 #if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
 #include <QTextCodec>
 #endif
@@ -95,7 +97,9 @@ void TestLibPath::lookup()
 
 void TestLibPath::load_data()
 {
-    QTest::addColumn<QByteArray>("content"); // null: no file
+    // null: no file; "<fifo>" and "<zero>": a FIFO, a link to /dev/zero in
+    // its place, which are never waited for or read without end
+    QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QStringList>("expectedItems");
     QTest::addColumn<bool>("show");
 
@@ -125,6 +129,9 @@ void TestLibPath::load_data()
                            << true;
     QTest::newRow("UTF-8 byte order mark")
         << QByteArray("\xEF\xBB\xBFpath = /a\nshow = 0\n") << QStringList{"/a"} << false;
+    QTest::newRow("a FIFO: like no file") << QByteArray("<fifo>") << usual << true;
+    QTest::newRow("a link to an endless device: like no file")
+        << QByteArray("<zero>") << usual << true;
 }
 
 void TestLibPath::load()
@@ -135,16 +142,22 @@ void TestLibPath::load()
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    if (!content.isNull()) {
-        QVERIFY(writeFile(dir.filePath("libpath"), content));
-    }
+    const QString path = dir.filePath("libpath");
+    const bool special = content == "<fifo>" || content == "<zero>";
+    if (content == "<fifo>")
+        QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0644) == 0);
+    else if (content == "<zero>")
+        QVERIFY(QFile::link("/dev/zero", path));
+    else if (!content.isNull())
+        QVERIFY(writeFile(path, content));
 
     Orvane window(dir.path(), {});
     QCOMPARE(window.loadLibPaths(), show);
     QCOMPARE(items(window), expectedItems);
     QCOMPARE(box(window)->checkState(), show ? Qt::Unchecked : Qt::Checked);
     // Reading never writes.
-    QCOMPARE(readFile(dir.filePath("libpath")), content.isNull() ? QByteArray() : content);
+    if (!special)
+        QCOMPARE(readFile(path), content.isNull() ? QByteArray() : content);
 }
 
 void TestLibPath::loadTwiceAppends()
@@ -165,23 +178,27 @@ void TestLibPath::save_data()
     QTest::addColumn<QStringList>("paths");
     QTest::addColumn<bool>("checked");
     QTest::addColumn<QByteArray>("expected");
+    // The old libpath is a link to the user's file elsewhere: the link is
+    // replaced, the file it names stays as it was.
+    QTest::addColumn<bool>("linked");
 
-    QTest::newRow("empty list") << QStringList() << false << QByteArray("\nshow = 1\n");
+    QTest::newRow("empty list") << QStringList() << false << QByteArray("\nshow = 1\n") << false;
     QTest::newRow("two, one with blanks")
         << QStringList{"/usr/local/lib", "  /opt/oracle/lib\t"} << false
-        << QByteArray("\npath = /usr/local/lib\npath = /opt/oracle/lib\nshow = 1\n");
-    QTest::newRow("box checked") << QStringList{"/a"} << true
-                                 << QByteArray("\npath = /a\nshow = 0\n");
+        << QByteArray("\npath = /usr/local/lib\npath = /opt/oracle/lib\nshow = 1\n") << false;
+    QTest::newRow("box checked, libpath a link")
+        << QStringList{"/a"} << true << QByteArray("\npath = /a\nshow = 0\n") << true;
     QTest::newRow("empty item") << QStringList{"", "/b"} << false
-                                << QByteArray("\npath = \npath = /b\nshow = 1\n");
+                                << QByteArray("\npath = \npath = /b\nshow = 1\n") << false;
     QTest::newRow("Cyrillic as UTF-8")
         << QStringList{"/opt/библиотеки"} << false
         << QByteArray("\npath = /opt/\xD0\xB1\xD0\xB8\xD0\xB1\xD0\xBB\xD0\xB8\xD0\xBE\xD1\x82"
-                      "\xD0\xB5\xD0\xBA\xD0\xB8\nshow = 1\n");
+                      "\xD0\xB5\xD0\xBA\xD0\xB8\nshow = 1\n")
+        << false;
     // A line feed inside an entry would turn its rest into a setting of its
     // own, here one that hides the window for good.
-    QTest::newRow("line feed inside an entry")
-        << QStringList{"/tmp/x\nshow = 0", "/b"} << false << QByteArray("\npath = /b\nshow = 1\n");
+    QTest::newRow("line feed inside an entry") << QStringList{"/tmp/x\nshow = 0", "/b"} << false
+                                               << QByteArray("\npath = /b\nshow = 1\n") << false;
 }
 
 void TestLibPath::save()
@@ -189,19 +206,25 @@ void TestLibPath::save()
     QFETCH(QStringList, paths);
     QFETCH(bool, checked);
     QFETCH(QByteArray, expected);
+    QFETCH(bool, linked);
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    QVERIFY(writeFile(dir.filePath("libpath"),
-                      "path = /old/entry/that/is/longer/than/the/new/content\nshow = 0\n"));
+    const QByteArray old = "path = /old/entry/that/is/longer/than/the/new/content\nshow = 0\n";
+    QVERIFY(writeFile(dir.filePath(linked ? "elsewhere" : "libpath"), old));
+    if (linked)
+        QVERIFY(QFile::link(dir.filePath("elsewhere"), dir.filePath("libpath")));
 
     Orvane window(dir.path(), {});
     setItems(window, paths);
     box(window)->setChecked(checked);
     QVERIFY(window.saveLibPaths());
     QCOMPARE(readFile(dir.filePath("libpath")), expected);
-    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
-             QStringList{"libpath"});
+    QVERIFY(!QFileInfo(dir.filePath("libpath")).isSymLink());
+    if (linked)
+        QCOMPARE(readFile(dir.filePath("elsewhere")), old);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             linked ? QStringList({"elsewhere", "libpath"}) : QStringList{"libpath"});
 }
 
 void TestLibPath::roundTrip_data()

@@ -78,7 +78,7 @@ private slots:
     void updateRestarts_data();
     void updateRestarts();
     void replacesRunningProgram();
-    void unreadableNewVersionLeavesTarget();
+    void directoryAsNewVersionIsReported();
     void missingSourcesOpenErrorFile();
     void unicodeEnvironment_data();
     void unicodeEnvironment();
@@ -462,13 +462,11 @@ void TestWine::replacesRunningProgram()
     QVERIFY(!QFile::exists(installation.workDir() + "/Orvane.err"));
 }
 
-// A new version that cannot be read (a directory) is neither staged by the
-// program nor copied by the interpreter: the installed file stays as it was,
-// and nothing temporary is left behind, no report the program prepared
-// either. (Windows stops the interpreter's chain at the failed copy and opens
-// that report; this Wine's cmd.exe goes on past it, so the report is proven
-// by the command line's own tests.)
-void TestWine::unreadableNewVersionLeavesTarget()
+// A directory as the new version is neither staged nor left to the
+// interpreter, which could not copy it either: it is reported at once in the
+// error file, which opens in Notepad, and the installed file stays as it was,
+// with nothing temporary left behind.
+void TestWine::directoryAsNewVersionIsReported()
 {
     TempInstallation installation = install();
     QVERIFY(installation.isValid());
@@ -477,8 +475,12 @@ void TestWine::unreadableNewVersionLeavesTarget()
 
     const TempInstallation::Result result = run(installation, {"-r", "lib.dll"});
     QCOMPARE(result.exitCode, 0);
-    // Until the interpreter, whose command line names its variables, ends.
-    QVERIFY2(waitWhileProcessMentions("%ORVANE_R%", 60000), "the interpreter did not end");
+    const QByteArray report = readFile(installation.workDir() + "/Orvane.err");
+    QVERIFY2(report.startsWith(cp1251("Файл " + windowsPath(installation.workDir()) +
+                                      "/lib.dll_ не может быть скопирован. ")),
+             report.constData());
+    QVERIFY2(!m_display.waitForWindow("Orvane.err", nullptr, 20000).isEmpty(),
+             installation.outputSoFar().constData());
     QCOMPARE(readFile(installation.path() + "/lib.dll"), QByteArray("old lib"));
     QCOMPARE(QDir(installation.path())
                  .entryList({".*.orvane-new-*", ".Orvane-deferred-*"}, QDir::Files | QDir::Hidden),
@@ -492,9 +494,13 @@ void TestWine::missingSourcesOpenErrorFile()
 {
     TempInstallation installation = install();
     QVERIFY(installation.isValid());
+    // No lock file can be made where a directory stands: said at once, and
+    // the update goes on.
+    QVERIFY(QDir().mkpath(installation.workDir() + "/Orvane.lock"));
 
     const TempInstallation::Result result = run(installation, {"-r", "a.dll", "b.dll"});
     QCOMPARE(result.exitCode, 0);
+    QVERIFY2(result.output.contains("Error. Can't create lock file "), result.output.constData());
     // One message per line in the ANSI code page, which is 1251 here.
     const QString workDir = windowsPath(installation.workDir());
     const QString expected =
