@@ -9,6 +9,8 @@
 
 int main(int argc, char *argv[])
 {
+    // Before anything loads a library.
+    Platform::restrictLibrarySearch();
     // Takes Qt's own options out of argc and argv first.
     Startup::Application app(argc, argv, Startup::Windows::None);
 

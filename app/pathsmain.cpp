@@ -14,6 +14,8 @@
 
 int main(int argc, char *argv[])
 {
+    // Before anything loads a library.
+    Platform::restrictLibrarySearch();
     // Without a display the application comes up all the same: the user who
     // asked not to be asked again still gets the installer, and everybody
     // else a message instead of an abort.

@@ -5,6 +5,11 @@
 
 namespace Platform {
 
+void restrictLibrarySearch()
+{
+    // The dynamic linker never looks in the current directory unless asked to.
+}
+
 char pathListSeparator()
 {
     return ':';

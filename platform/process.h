@@ -26,13 +26,23 @@ bool startDetached(const QString &program, const QStringList &arguments,
 QString environmentBlock(const QProcessEnvironment &environment);
 
 #ifdef Q_OS_WIN
-// Starts a command line without a window, detached, in the current directory
-// and with this environment. Returns whether it was started.
+// Starts the system's command interpreter with this command line without a
+// window, detached, in the current directory and with this environment.
+// Returns whether it was started.
 bool startHiddenCommandLine(const QString &commandLine, const QProcessEnvironment &environment);
+
+// The system directory and the Windows directory (GetSystemDirectoryW,
+// GetWindowsDirectoryW), where the programs the update starts lie: never
+// taken from a variable the user can change. Backslashes, no final one.
+QString systemDirectory();
+QString windowsDirectory();
+
 #endif
 
-// Opens a text file in the system's editor, detached. Returns whether the
-// editor was started.
+// Opens a text file in the system's editor, detached: on Windows the
+// system's own notepad.exe, named by its full path, since a program of that
+// name in the current directory, where downloads lie, would be found first.
+// Returns whether the editor was started.
 bool startEditor(const QString &filePath, const QProcessEnvironment &environment);
 
 } // namespace Platform

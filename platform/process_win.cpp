@@ -5,6 +5,8 @@
 
 #include <QDir>
 
+#include <windows.h>
+
 namespace Platform {
 
 QString executableSuffix()
@@ -28,10 +30,41 @@ bool startHiddenCommandLine(const QString &commandLine, const QProcessEnvironmen
                                   reinterpret_cast<const wchar_t *>(block.utf16()));
 }
 
+namespace {
+
+// A directory the system names through one of its calls that take a buffer
+// and return the length.
+QString systemPath(UINT (*call)(LPWSTR, UINT))
+{
+    wchar_t buffer[MAX_PATH];
+    const UINT length = call(buffer, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return QString();
+    QString path = QString::fromWCharArray(buffer, static_cast<int>(length));
+    while (path.endsWith(QLatin1Char('\\')))
+        path.chop(1);
+    return path;
+}
+
+} // namespace
+
+QString systemDirectory()
+{
+    return systemPath(GetSystemDirectoryW);
+}
+
+QString windowsDirectory()
+{
+    return systemPath(GetWindowsDirectoryW);
+}
+
 bool startEditor(const QString &filePath, const QProcessEnvironment &environment)
 {
-    return startDetached(QStringLiteral("notepad.exe"), {QDir::toNativeSeparators(filePath)},
-                         environment);
+    const QString directory = windowsDirectory();
+    if (directory.isEmpty())
+        return false;
+    return startDetached(directory + QStringLiteral("\\notepad.exe"),
+                         {QDir::toNativeSeparators(filePath)}, environment);
 }
 
 } // namespace Platform

@@ -39,31 +39,37 @@ struct DeferredCopy
 // editor before the restart.
 
 // The command line of the Windows command interpreter for this many copies:
-// a wait of about two seconds, then per file "copy /Y" to the temporary name,
-// "move /Y" over the target and "del" of the report that would name it; with
-// other errors, their report is put in place and opened; then a change to
-// the start directory and the restart, each step only when the one before
-// succeeded. When one fails, the temporary files are deleted, the report of
-// the first file not copied becomes the error file and is opened. No path is
-// part of the line: it names them only through the variables of
-// deferredCopyVariables(), whose values the interpreter does not read as
-// syntax. The interpreter cannot be trusted to write 8-bit text: the program
-// writes the reports beforehand (deferredCopyReports()).
+// a wait of about two seconds (the system's ping.exe), then per file "copy
+// /Y" to the temporary name and "move /Y" over the target; then the error
+// file gets the next file's report, after the last file the other errors'
+// report (which is then opened in the system's notepad.exe) or nothing; then
+// a change to the start directory and the restart, each step only when the
+// one before succeeded. When one fails, the temporary files and the reports
+// are deleted, and the error file, which then holds the report of the first
+// file not copied, is opened. No path is part of the line: it names them
+// only through the variables of deferredCopyVariables(), whose values the
+// interpreter does not read as syntax. The interpreter cannot be trusted to
+// write 8-bit text: the program writes the reports beforehand
+// (deferredCopyReports()).
 QString deferredCopyCommandLine(int copyCount, bool otherErrors);
 
 // The variables that deferredCopyCommandLine() refers to, holding the paths
 // exactly as given: ORVANE_S<n>, ORVANE_N<n> and ORVANE_T<n> (source,
 // temporary name beside the target, target) per copy, counting from 1, then
 // ORVANE_D (start directory), ORVANE_R (program to restart), ORVANE_E (the
-// reports' common beginning: report n is ORVANE_E + n) and ORVANE_F (error
-// file, with backslashes for the editor). The temporary names and reports
-// carry chain, a number of this chain's own (the process id), so that two
-// chains in one directory never share one.
-VariableList deferredCopyVariables(const DeferredCopy &copy, qint64 chain);
+// reports' common beginning: report n is ORVANE_E + n), ORVANE_F (error
+// file, with backslashes for the editor), ORVANE_P (ping.exe in the system
+// directory) and ORVANE_X (notepad.exe in the Windows directory). The
+// temporary names and reports carry chain, a number of this chain's own (the
+// process id), so that two chains in one directory never share one.
+VariableList deferredCopyVariables(const DeferredCopy &copy, qint64 chain,
+                                   const QString &systemDirectory, const QString &windowsDirectory);
 
-// The reports the Windows interpreter puts in place, as (path, messages):
-// report n (from 1) for a failure of the n-th copy, report 0 with the other
-// errors when there are any. They stand beside the error file.
+// The files the program writes before the Windows interpreter starts, as
+// (path, messages): the error file itself with the report of the first copy
+// (the other errors and every copy, as not copied), report n (from 2) for a
+// failure of the n-th copy, report 0 with the other errors when there are
+// any. The reports stand beside the error file.
 QList<QPair<QString, QStringList>> deferredCopyReports(const DeferredCopy &copy, qint64 chain);
 
 // The same for /bin/sh: its arguments, "-c" and the fixed script of

@@ -17,8 +17,7 @@ bool startDeferredCopy(const DeferredCopy &copy, const QProcessEnvironment &envi
         deferredCopyCommandLine(copy.copies.size(), !copy.otherErrors.isEmpty());
     if (!Platform::fitsCommandBuffer(static_cast<std::size_t>(commandLine.size())))
         return false;
-    // Only a failure of this chain may show an error file: the interpreter
-    // opens one when it finds one.
+    // Only this chain's reports may be shown: the first is the error file.
     QFile::remove(copy.errorFile);
     const auto reports = deferredCopyReports(copy, chain);
     const auto removeReports = [&reports] {
@@ -33,7 +32,8 @@ bool startDeferredCopy(const DeferredCopy &copy, const QProcessEnvironment &envi
     }
     // The interpreter gets the children's environment with the paths added.
     QProcessEnvironment interpreterEnvironment = environment;
-    for (const auto &variable : deferredCopyVariables(copy, chain))
+    for (const auto &variable : deferredCopyVariables(copy, chain, Platform::systemDirectory(),
+                                                      Platform::windowsDirectory()))
         interpreterEnvironment.insert(variable.first, variable.second);
     if (Platform::startHiddenCommandLine(commandLine, interpreterEnvironment))
         return true;

@@ -57,6 +57,33 @@ QByteArray cp1251(const QString &text)
     return bytes;
 }
 
+// The programs the update starts by name, planted in a directory as copies
+// of the stand-in, which leaves "<name>-received.json" there when it runs.
+const QStringList systemPrograms{QStringLiteral("cmd"), QStringLiteral("ping"),
+                                 QStringLiteral("notepad")};
+
+bool plantPrograms(const QString &dir)
+{
+    if (!QDir().mkpath(dir))
+        return false;
+    for (const QString &name : systemPrograms) {
+        if (!QFile::copy(QStringLiteral(STANDIN_EXE), dir + '/' + name + ".exe"))
+            return false;
+    }
+    return true;
+}
+
+// The planted programs that were run instead of the system's.
+QStringList plantedThatRan(const QString &dir)
+{
+    QStringList ran;
+    for (const QString &name : systemPrograms) {
+        if (QFile::exists(dir + '/' + name + "-received.json"))
+            ran.append(name);
+    }
+    return ran;
+}
+
 } // namespace
 
 class TestWine : public QObject
@@ -346,22 +373,26 @@ void TestWine::updateRestarts_data()
 {
     QTest::addColumn<QString>("name");          // of the library, in the installation
     QTest::addColumn<bool>("relativeWorkpath"); // "upd", started from the directory "start"
-    QTest::addColumn<bool>("held");             // held open past the removal attempts
-    QTest::addColumn<bool>("readOnly");         // the installed file has the read-only attribute
-    QTest::addColumn<bool>("missing"); // a second name without a new version, reported after all
+    // "open": held open without delete sharing past the removal attempts
+    QTest::addColumn<QString>("holder");
+    QTest::addColumn<bool>("readOnly"); // the installed file has the read-only attribute
+    QTest::addColumn<bool>("missing");  // a second name without a new version, reported after all
+    QTest::addColumn<bool>("planted");  // cmd.exe, ping.exe, notepad.exe in the working directory
 
     const QString plugin = "plugins/lib.dll";
-    QTest::newRow("replaced at once") << plugin << false << false << false << false;
+    QTest::newRow("replaced at once") << plugin << false << "" << false << false << false;
     QTest::newRow("backslash-separated name, replaced at once")
-        << "plugins\\lib.dll" << false << false << false << false;
-    QTest::newRow("read-only file replaced at once") << plugin << false << false << true << false;
-    QTest::newRow("relative workpath") << plugin << true << false << false << false;
-    QTest::newRow("held, copied once released") << plugin << false << true << false << false;
-    QTest::newRow("held, relative workpath, another file missing")
-        << plugin << true << true << false << true;
+        << "plugins\\lib.dll" << false << "" << false << false << false;
+    QTest::newRow("read-only file replaced at once")
+        << plugin << false << "" << true << false << false;
+    QTest::newRow("relative workpath") << plugin << true << "" << false << false << false;
+    QTest::newRow("held, copied once released; no planted program runs")
+        << plugin << false << "open" << false << false << true;
+    QTest::newRow("held, relative workpath, another file missing; no planted program runs")
+        << plugin << true << "open" << false << true << true;
     // Characters that mean something to the interpreter stay plain text.
     QTest::newRow("held, interpreter's characters in the path")
-        << "Обновление & (x) ^!/lib 1.dll" << false << true << false << false;
+        << "Обновление & (x) ^!/lib 1.dll" << false << "open" << false << false << false;
 }
 
 // The update of one library, then the restart: the restarted program starts
@@ -371,9 +402,10 @@ void TestWine::updateRestarts()
 {
     QFETCH(QString, name);
     QFETCH(bool, relativeWorkpath);
-    QFETCH(bool, held);
+    QFETCH(QString, holder);
     QFETCH(bool, readOnly);
     QFETCH(bool, missing);
+    QFETCH(bool, planted);
     TempInstallation installation = install();
     QVERIFY(installation.isValid());
     QString startDir = installation.path();
@@ -385,16 +417,19 @@ void TestWine::updateRestarts()
         QVERIFY(QDir().mkpath(startDir));
     }
     const QString lib = installation.path() + '/' + QString(name).replace('\\', '/');
-    QVERIFY(writeFile(lib, "old lib"));
+    const QByteArray old("old lib");
+    QVERIFY(writeFile(lib, old));
     QVERIFY(writeFile(QString(workDir + '/' + name + '_').replace('\\', '/'), "new lib"));
     if (readOnly)
         QVERIFY(QFile::setPermissions(lib, QFileDevice::ReadOwner | QFileDevice::ReadOther));
+    if (planted)
+        QVERIFY(plantPrograms(workDir));
 
-    QProcess holder;
-    if (held) {
+    QProcess holding;
+    if (!holder.isEmpty()) {
         QVERIFY(installation.addExecutable(HOLDER_EXE, "holder.exe"));
-        holder.setProcessEnvironment(m_environment);
-        holder.start(m_wine, {installation.path() + "/holder.exe", windowsPath(lib)});
+        holding.setProcessEnvironment(m_environment);
+        holding.start(m_wine, {installation.path() + "/holder.exe", windowsPath(lib)});
         QVERIFY(waitForFile(lib + ".held", 30000));
     }
 
@@ -402,13 +437,13 @@ void TestWine::updateRestarts()
         installation, QStringList{"-r", name} + (missing ? QStringList{"gone.dll"} : QStringList()),
         startDir);
     QCOMPARE(result.exitCode, 0);
-    if (held) {
+    if (holder == "open") {
         // The file goes to the hidden interpreter, which copies it once the
         // holder has let go, after the program has ended.
         QVERIFY2(result.output.contains(cp1251(name)), result.output.constData());
-        QCOMPARE(readFile(lib), QByteArray("old lib"));
+        QCOMPARE(readFile(lib), old);
         QVERIFY(writeFile(lib + ".release", ""));
-        QVERIFY(holder.waitForFinished(30000));
+        QVERIFY(holding.waitForFinished(30000));
     } else {
         QVERIFY2(result.output.contains("Success!"), result.output.constData());
         QCOMPARE(readFile(lib), QByteArray("new lib"));
@@ -421,7 +456,8 @@ void TestWine::updateRestarts()
     QVERIFY(QFileInfo(lib).isWritable());
     QCOMPARE(record.value("cwd").toString().toLower(), nativeWindowsPath(workDir).toLower());
     QCOMPARE(record.value("PATH").toString().count("clientslibs"), 1);
-    // The other failure is reported once the copy has been made.
+    // The other failure is reported once the copy has been made, in the
+    // system's editor.
     if (missing) {
         QCOMPARE(readFile(workDir + "/Orvane.err"),
                  cp1251("Файл " + windowsPath(workDir) + "/gone.dll_ не существует."));
@@ -431,6 +467,7 @@ void TestWine::updateRestarts()
         m_display.xdotool({"windowkill", notepad});
     }
     QCOMPARE(QFile::exists(workDir + "/Orvane.err"), missing);
+    QCOMPARE(plantedThatRan(workDir), QStringList());
     QCOMPARE(QDir(workDir).entryList({".Orvane-report-*"}, QDir::Files | QDir::Hidden),
              QStringList());
     // Nothing staged is left beside the library.
@@ -492,6 +529,8 @@ void TestWine::missingSourcesOpenErrorFile()
 {
     TempInstallation installation = install();
     QVERIFY(installation.isValid());
+    // A notepad.exe among the downloads is not the editor.
+    QVERIFY(plantPrograms(installation.workDir()));
 
     const TempInstallation::Result result = run(installation, {"-r", "a.dll", "b.dll"});
     QCOMPARE(result.exitCode, 0);
@@ -504,6 +543,7 @@ void TestWine::missingSourcesOpenErrorFile()
     QVERIFY2(!m_display.waitForWindow("Orvane.err", nullptr, 20000).isEmpty(),
              installation.outputSoFar().constData());
     QVERIFY(!QFile::exists(installation.workDir() + "/Hultrex-received.json"));
+    QCOMPARE(plantedThatRan(installation.workDir()), QStringList());
 }
 
 void TestWine::unicodeEnvironment_data()

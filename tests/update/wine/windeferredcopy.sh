@@ -108,7 +108,7 @@ grep -q '%OS%' "$work/probe.out" 2>/dev/null || rescans=yes
 
 z=Z:$work
 "$helper" "$work/line.txt" "$work/variables.txt" "$z/app/Orvane.exe" "$z/start $odd" \
-    "$z/workdir/Orvane.err" \
+    "$z/workdir/Orvane.err" 'C:\windows\system32' 'C:\windows' \
     "$z/app/a.dll" "$z/workdir/a.dll_" \
     "$z/app/sub dir/b 1.dll" "$z/workdir/sub dir/b 1.dll_" \
     "$z/app/новый.dll" "$z/workdir/новый.dll_" \
