@@ -5,6 +5,8 @@
 
 #include "deferredcopy_script.h"
 
+#include <QRegularExpression>
+
 namespace Update {
 
 namespace {
@@ -128,6 +130,14 @@ VariableList deferredCopyVariables(const DeferredCopy &copy, qint64 chain,
     variables.append({QStringLiteral("ORVANE_P"), inDirectory(systemDirectory, "ping.exe")});
     variables.append({QStringLiteral("ORVANE_X"), inDirectory(windowsDirectory, "notepad.exe")});
     return variables;
+}
+
+bool isDeferredCopyVariable(const QString &name)
+{
+    static const QRegularExpression variable(
+        QStringLiteral("^ORVANE_(?:[SNT][1-9][0-9]*|[DREFPX])$"),
+        QRegularExpression::CaseInsensitiveOption);
+    return variable.match(name).hasMatch();
 }
 
 QList<QPair<QString, QStringList>> deferredCopyReports(const DeferredCopy &copy, qint64 chain)

@@ -65,6 +65,18 @@ QString deferredCopyCommandLine(int copyCount, bool otherErrors);
 VariableList deferredCopyVariables(const DeferredCopy &copy, qint64 chain,
                                    const QString &systemDirectory, const QString &windowsDirectory);
 
+// Whether an environment variable is one of deferredCopyVariables()'s (the
+// case of its letters does not count, as on Windows).
+bool isDeferredCopyVariable(const QString &name);
+
+// Takes the Windows interpreter's variables out of the environment that a
+// restarted program hands to its children, so that they do not reach the
+// installer. The interpreter cannot clear them itself before the restart:
+// one may expand a command's variables only when it runs it, and the
+// program's path is one of them. A no-op on Linux, where the chain gets its
+// paths as arguments.
+void dropDeferredCopyVariables(QProcessEnvironment *environment);
+
 // The files the program writes before the Windows interpreter starts, as
 // (path, messages): the error file itself with the report of the first copy
 // (the other errors and every copy, as not copied), report n (from 2) for a

@@ -11,4 +11,9 @@ bool startDeferredCopy(const DeferredCopy &copy, const QProcessEnvironment &envi
                                    environment);
 }
 
+void dropDeferredCopyVariables(QProcessEnvironment *)
+{
+    // The chain hands its paths to /bin/sh as arguments.
+}
+
 } // namespace Update

@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QRegularExpression>
 
 namespace Update {
 
@@ -39,6 +40,15 @@ bool startDeferredCopy(const DeferredCopy &copy, const QProcessEnvironment &envi
         return true;
     removeReports();
     return false;
+}
+
+void dropDeferredCopyVariables(QProcessEnvironment *environment)
+{
+    const QStringList names = environment->keys();
+    for (const QString &name : names) {
+        if (isDeferredCopyVariable(name))
+            environment->remove(name);
+    }
 }
 
 } // namespace Update

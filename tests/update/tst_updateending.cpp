@@ -139,6 +139,16 @@ void TestUpdateEnding::windowsFileLimit()
     QFETCH(bool, fits);
     const QString line = Update::deferredCopyCommandLine(files, otherErrors);
     QCOMPARE(Platform::fitsCommandBuffer(static_cast<std::size_t>(line.size())), fits);
+    // The program restarted by the interpreter drops every variable the
+    // interpreter got, and nothing else of the program's name.
+    Update::DeferredCopy copy;
+    for (int n = 0; n < files; ++n)
+        copy.copies.append(qMakePair(QString("C:/app/a.dll"), QString("C:/w/a.dll_")));
+    for (const auto &variable : Update::deferredCopyVariables(copy, 7, "S", "W"))
+        QVERIFY2(Update::isDeferredCopyVariable(variable.first), qPrintable(variable.first));
+    QVERIFY(Update::isDeferredCopyVariable("orvane_r"));
+    for (const char *other : {"ORVANE_LAYOUT_REPORT", "ORVANE_S", "ORVANE_S0", "ORVANE_RX"})
+        QVERIFY2(!Update::isDeferredCopyVariable(other), other);
 }
 
 void TestUpdateEnding::temporaryNameBesideTarget_data()

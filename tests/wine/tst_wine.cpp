@@ -397,7 +397,8 @@ void TestWine::updateRestarts_data()
 
 // The update of one library, then the restart: the restarted program starts
 // the installer without arguments, in the same working directory as the
-// first start, with clientslibs in PATH once.
+// first start, with clientslibs in PATH once and none of the interpreter's
+// variables.
 void TestWine::updateRestarts()
 {
     QFETCH(QString, name);
@@ -456,6 +457,7 @@ void TestWine::updateRestarts()
     QVERIFY(QFileInfo(lib).isWritable());
     QCOMPARE(record.value("cwd").toString().toLower(), nativeWindowsPath(workDir).toLower());
     QCOMPARE(record.value("PATH").toString().count("clientslibs"), 1);
+    QCOMPARE(record.value("orvaneVariables").toArray(), QJsonArray());
     // The other failure is reported once the copy has been made, in the
     // system's editor.
     if (missing) {
