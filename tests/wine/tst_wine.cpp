@@ -84,6 +84,14 @@ QStringList plantedThatRan(const QString &dir)
     return ran;
 }
 
+// The old versions set aside for a file of a directory.
+QStringList asidesOf(const QString &path)
+{
+    const QFileInfo file(path);
+    return file.dir().entryList({'.' + file.fileName() + ".orvane-old-*"},
+                                QDir::Files | QDir::Hidden | QDir::System);
+}
+
 } // namespace
 
 class TestWine : public QObject
@@ -148,7 +156,7 @@ void TestWine::initTestCase()
             QFAIL(qPrintable(missing));
         QSKIP(qPrintable(missing));
     }
-    for (const char *program : {ORVANE_EXE, ORVANEPATHS_EXE, STANDIN_EXE, HOLDER_EXE})
+    for (const char *program : {ORVANE_EXE, ORVANEPATHS_EXE, STANDIN_EXE, HOLDER_EXE, LIBRARY_DLL})
         QVERIFY2(QFileInfo::exists(QString::fromUtf8(program)), program);
 
     QVERIFY(m_prefix.isValid());
@@ -373,7 +381,8 @@ void TestWine::updateRestarts_data()
 {
     QTest::addColumn<QString>("name");          // of the library, in the installation
     QTest::addColumn<bool>("relativeWorkpath"); // "upd", started from the directory "start"
-    // "open": held open without delete sharing past the removal attempts
+    // "open": held open without delete sharing past the removal attempts;
+    // "loaded": loaded as a library by a program that runs on
     QTest::addColumn<QString>("holder");
     QTest::addColumn<bool>("readOnly"); // the installed file has the read-only attribute
     QTest::addColumn<bool>("missing");  // a second name without a new version, reported after all
@@ -386,6 +395,9 @@ void TestWine::updateRestarts_data()
     QTest::newRow("read-only file replaced at once")
         << plugin << false << "" << true << false << false;
     QTest::newRow("relative workpath") << plugin << true << "" << false << false << false;
+    QTest::newRow(
+        "loaded by a running program, read-only, replaced at once; the old image stays aside")
+        << plugin << false << "loaded" << true << false << false;
     QTest::newRow("held, copied once released; no planted program runs")
         << plugin << false << "open" << false << false << true;
     QTest::newRow("held, relative workpath, another file missing; no planted program runs")
@@ -418,7 +430,8 @@ void TestWine::updateRestarts()
         QVERIFY(QDir().mkpath(startDir));
     }
     const QString lib = installation.path() + '/' + QString(name).replace('\\', '/');
-    const QByteArray old("old lib");
+    // A library that is loaded must be one.
+    const QByteArray old = holder == "loaded" ? readFile(LIBRARY_DLL) : QByteArray("old lib");
     QVERIFY(writeFile(lib, old));
     QVERIFY(writeFile(QString(workDir + '/' + name + '_').replace('\\', '/'), "new lib"));
     if (readOnly)
@@ -430,7 +443,9 @@ void TestWine::updateRestarts()
     if (!holder.isEmpty()) {
         QVERIFY(installation.addExecutable(HOLDER_EXE, "holder.exe"));
         holding.setProcessEnvironment(m_environment);
-        holding.start(m_wine, {installation.path() + "/holder.exe", windowsPath(lib)});
+        holding.start(m_wine, QStringList{installation.path() + "/holder.exe"} +
+                                  (holder == "loaded" ? QStringList{"--load"} : QStringList()) +
+                                  QStringList{windowsPath(lib)});
         QVERIFY(waitForFile(lib + ".held", 30000));
     }
 
@@ -472,6 +487,16 @@ void TestWine::updateRestarts()
     QCOMPARE(plantedThatRan(workDir), QStringList());
     QCOMPARE(QDir(workDir).entryList({".Orvane-report-*"}, QDir::Files | QDir::Hidden),
              QStringList());
+    // The old image of a library still loaded stays aside, writable, for a
+    // later run to remove.
+    const QStringList asides = asidesOf(lib);
+    QCOMPARE(asides.size(), holder == "loaded" ? 1 : 0);
+    if (holder == "loaded") {
+        QCOMPARE(readFile(QFileInfo(lib).dir().filePath(asides.first())), old);
+        QVERIFY(QFileInfo(QFileInfo(lib).dir().filePath(asides.first())).isWritable());
+        QVERIFY(writeFile(lib + ".release", ""));
+        QVERIFY(holding.waitForFinished(30000));
+    }
     // Nothing staged is left beside the library.
     QCOMPARE(QFileInfo(lib).dir().entryList({".*.orvane-new-*", ".Orvane-deferred-*"},
                                             QDir::Files | QDir::Hidden),
@@ -484,21 +509,49 @@ void TestWine::replacesRunningProgram()
     // the update shows which program the name now holds.
     TempInstallation installation = install();
     QVERIFY(installation.isValid());
-    QVERIFY(QFile::copy(STANDIN_EXE, installation.workDir() + "/Orvane.exe_") ||
-            (QDir().mkpath(installation.workDir()) &&
-             QFile::copy(STANDIN_EXE, installation.workDir() + "/Orvane.exe_")));
+    QVERIFY(writeFile(installation.workDir() + "/Orvane.exe_", readFile(STANDIN_EXE)));
 
     const TempInstallation::Result result = run(installation, {"-r", "Orvane.exe"});
     QCOMPARE(result.exitCode, 0);
-    QVERIFY2(result.output.contains("Orvane.exe"), result.output.constData());
-    QVERIFY(!result.output.contains("Success!"));
-    // After the hidden interpreter's wait the new version has replaced the
-    // program that was running, and it is the one started again.
-    // It starts where the first Orvane was started: the installation.
-    const QJsonObject record = waitForRecord(installation.path(), "Orvane", 60000);
+    // The running program steps aside for its new version at once, and the
+    // new version is started directly, where the first Orvane was started:
+    // the installation.
+    QVERIFY2(result.output.contains("Success!"), result.output.constData());
+    const QJsonObject record = waitForRecord(installation.path(), "Orvane", 30000);
     QVERIFY2(!record.isEmpty(), installation.outputSoFar().constData());
     QCOMPARE(readFile(installation.programPath()), readFile(STANDIN_EXE));
     QVERIFY(!QFile::exists(installation.workDir() + "/Orvane.err"));
+    const QStringList asides = asidesOf(installation.programPath());
+    QCOMPARE(asides.size(), 1);
+    QCOMPARE(readFile(installation.path() + '/' + asides.first()), readFile(ORVANE_EXE));
+
+    // The next update: the program that stepped aside has ended and goes. A
+    // library a program still has loaded stays aside. A run killed between
+    // its two renames left the old version of a library whose name is free:
+    // it gets the name back before anything else.
+    QVERIFY(QFile::remove(installation.programPath()));
+    QVERIFY(QFile::copy(ORVANE_EXE, installation.programPath()));
+    const QString held = installation.path() + "/.held.dll.orvane-old-Held01";
+    QVERIFY(QFile::copy(LIBRARY_DLL, held));
+    QVERIFY(installation.writeFile("held.dll", "new held"));
+    QVERIFY(installation.addExecutable(HOLDER_EXE, "holder.exe"));
+    QProcess holding;
+    holding.setProcessEnvironment(m_environment);
+    holding.start(m_wine, {installation.path() + "/holder.exe", "--load", windowsPath(held)});
+    QVERIFY(waitForFile(held + ".held", 30000));
+    QVERIFY(installation.writeFile(".lib.dll.orvane-old-Kill01", "old lib"));
+    QVERIFY(installation.writeFile("workdir/other.dll_", "new other"));
+
+    const TempInstallation::Result next = run(installation, {"-r", "other.dll"});
+    QVERIFY2(next.output.contains("Success!"), next.output.constData());
+    QVERIFY(!waitForRecord(installation.workDir(), "Hultrex", 30000).isEmpty());
+    QCOMPARE(asidesOf(installation.programPath()), QStringList());
+    QCOMPARE(readFile(installation.path() + "/lib.dll"), QByteArray("old lib"));
+    QCOMPARE(asidesOf(installation.path() + "/lib.dll"), QStringList());
+    QVERIFY(QFile::exists(held));
+    QCOMPARE(readFile(installation.path() + "/other.dll"), QByteArray("new other"));
+    QVERIFY(writeFile(held + ".release", ""));
+    QVERIFY(holding.waitForFinished(30000));
 }
 
 // A new version that cannot be read (a directory) is neither staged by the
