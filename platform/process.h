@@ -37,6 +37,12 @@ bool startHiddenCommandLine(const QString &commandLine, const QProcessEnvironmen
 QString systemDirectory();
 QString windowsDirectory();
 
+// Whether a process that the process with this id started still runs, even
+// when that one has ended: Windows keeps the id of the process that started
+// each one. True also when the system cannot tell. (An id the system has
+// given again to a newer process may make it true for a while; never false
+// for a process that runs.)
+bool startedProcessRuns(qint64 starterId);
 #endif
 
 // Opens a text file in the system's editor, detached: on Windows the

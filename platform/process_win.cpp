@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <tlhelp32.h>
+
 namespace Platform {
 
 QString executableSuffix()
@@ -56,6 +58,21 @@ QString systemDirectory()
 QString windowsDirectory()
 {
     return systemPath(GetWindowsDirectoryW);
+}
+
+bool startedProcessRuns(qint64 starterId)
+{
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return true;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    bool found = false;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more && !found;
+         more = Process32NextW(snapshot, &entry))
+        found = entry.th32ParentProcessID == starterId;
+    CloseHandle(snapshot);
+    return found;
 }
 
 bool startEditor(const QString &filePath, const QProcessEnvironment &environment)

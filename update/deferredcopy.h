@@ -69,6 +69,16 @@ VariableList deferredCopyVariables(const DeferredCopy &copy, qint64 chain,
 // case of its letters does not count, as on Windows).
 bool isDeferredCopyVariable(const QString &name);
 
+// Removes from the working directory the reports of Windows chains that no
+// longer run: a chain that never ran (killed, or the machine went down
+// during its wait) leaves them behind. A chain's reports carry the id of the
+// program that started it, and the interpreter is the program's child; the
+// program has ended, but Windows keeps the id of the process that started
+// each one, so a chain runs for as long as a process started by that id
+// does. Only the run that holds the lock calls this. A no-op on Linux, where
+// the chain writes no reports.
+void removeAbandonedReports(const QString &workDir);
+
 // Takes the Windows interpreter's variables out of the environment that a
 // restarted program hands to its children, so that they do not reach the
 // installer. The interpreter cannot clear them itself before the restart:

@@ -5,6 +5,7 @@
 #include "update/errorreport.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 
@@ -40,6 +41,21 @@ bool startDeferredCopy(const DeferredCopy &copy, const QProcessEnvironment &envi
         return true;
     removeReports();
     return false;
+}
+
+void removeAbandonedReports(const QString &workDir)
+{
+    static const QRegularExpression reportName(QStringLiteral("^\\.Orvane-report-(\\d+)-\\d+$"));
+    QDir dir(workDir);
+    const QStringList entries =
+        dir.entryList({QStringLiteral(".Orvane-report-*")}, QDir::Files | QDir::Hidden);
+    for (const QString &entry : entries) {
+        const QRegularExpressionMatch match = reportName.match(entry);
+        bool number = false;
+        const qint64 chain = match.captured(1).toLongLong(&number);
+        if (match.hasMatch() && number && !Platform::startedProcessRuns(chain))
+            dir.remove(entry);
+    }
 }
 
 void dropDeferredCopyVariables(QProcessEnvironment *environment)

@@ -351,6 +351,7 @@ PassResult replaceFiles(const QStringList &names, const QString &appDir, const Q
     QLockFile lock(lockPath);
     switch (takeLock(lock, lockPath, lockWait)) {
     case Lock::Held:
+        removeAbandonedReports(workDir);
         break;
     case Lock::TakenByOther: {
         PassResult result;

@@ -3,11 +3,14 @@
 // received in "<own name>-received.json" in its current directory: the
 // arguments as the C runtime split them, the raw command line, the current
 // directory, PATH, LD_LIBRARY_PATH and QT_QPA_PLATFORM, the names of the
-// variables that begin with "ORVANE_". With STANDIN_LINGER_MS
+// variables that begin with "ORVANE_" and the id of the process that started
+// it. With STANDIN_LINGER_MS
 // set it then stays alive that long and leaves "<own name>-finished" behind,
 // which shows that it outlived the program that started it.
 
 #include <windows.h>
+
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -70,6 +73,21 @@ std::string orvaneVariables()
     return names + "]";
 }
 
+DWORD starterId()
+{
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    DWORD starter = 0;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry)) {
+        if (entry.th32ProcessID == GetCurrentProcessId())
+            starter = entry.th32ParentProcessID;
+    }
+    CloseHandle(snapshot);
+    return starter;
+}
+
 std::wstring currentDirectory()
 {
     std::wstring path(GetCurrentDirectoryW(0, nullptr), L'\0');
@@ -103,7 +121,8 @@ int wmain(int argc, wchar_t *argv[])
                                ",\n  \"PATH\": " + variable(L"PATH") +
                                ",\n  \"LD_LIBRARY_PATH\": " + variable(L"LD_LIBRARY_PATH") +
                                ",\n  \"QT_QPA_PLATFORM\": " + variable(L"QT_QPA_PLATFORM") +
-                               ",\n  \"orvaneVariables\": " + orvaneVariables() + "\n}\n";
+                               ",\n  \"orvaneVariables\": " + orvaneVariables() +
+                               ",\n  \"starter\": " + std::to_string(starterId()) + "\n}\n";
 
     std::wstring name = argv[0];
     name.erase(0, name.find_last_of(L"\\/") + 1);

@@ -387,24 +387,28 @@ void TestWine::updateRestarts_data()
     QTest::addColumn<bool>("readOnly"); // the installed file has the read-only attribute
     QTest::addColumn<bool>("missing");  // a second name without a new version, reported after all
     QTest::addColumn<bool>("planted");  // cmd.exe, ping.exe, notepad.exe in the working directory
+    // reports of a chain that never ran and of one that still runs lie in
+    // the working directory
+    QTest::addColumn<bool>("reports");
 
     const QString plugin = "plugins/lib.dll";
-    QTest::newRow("replaced at once") << plugin << false << "" << false << false << false;
+    QTest::newRow("replaced at once; the reports of a chain that never ran are removed")
+        << plugin << false << "" << false << false << false << true;
     QTest::newRow("backslash-separated name, replaced at once")
-        << "plugins\\lib.dll" << false << "" << false << false << false;
+        << "plugins\\lib.dll" << false << "" << false << false << false << false;
     QTest::newRow("read-only file replaced at once")
-        << plugin << false << "" << true << false << false;
-    QTest::newRow("relative workpath") << plugin << true << "" << false << false << false;
+        << plugin << false << "" << true << false << false << false;
+    QTest::newRow("relative workpath") << plugin << true << "" << false << false << false << false;
     QTest::newRow(
         "loaded by a running program, read-only, replaced at once; the old image stays aside")
-        << plugin << false << "loaded" << true << false << false;
+        << plugin << false << "loaded" << true << false << false << false;
     QTest::newRow("held, copied once released; no planted program runs")
-        << plugin << false << "open" << false << false << true;
+        << plugin << false << "open" << false << false << true << false;
     QTest::newRow("held, relative workpath, another file missing; no planted program runs")
-        << plugin << true << "open" << false << true << true;
+        << plugin << true << "open" << false << true << true << false;
     // Characters that mean something to the interpreter stay plain text.
     QTest::newRow("held, interpreter's characters in the path")
-        << "Обновление & (x) ^!/lib 1.dll" << false << "open" << false << false << false;
+        << "Обновление & (x) ^!/lib 1.dll" << false << "open" << false << false << false << false;
 }
 
 // The update of one library, then the restart: the restarted program starts
@@ -419,6 +423,7 @@ void TestWine::updateRestarts()
     QFETCH(bool, readOnly);
     QFETCH(bool, missing);
     QFETCH(bool, planted);
+    QFETCH(bool, reports);
     TempInstallation installation = install();
     QVERIFY(installation.isValid());
     QString startDir = installation.path();
@@ -438,6 +443,22 @@ void TestWine::updateRestarts()
         QVERIFY(QFile::setPermissions(lib, QFileDevice::ReadOwner | QFileDevice::ReadOther));
     if (planted)
         QVERIFY(plantPrograms(workDir));
+
+    // A chain still runs while a process its program started does: an
+    // installer that lingers after Orvane has ended stands for one.
+    QString running;
+    const QString neverRan = ".Orvane-report-4000000001-2";
+    if (reports) {
+        QProcessEnvironment environment = m_environment;
+        environment.insert("STANDIN_LINGER_MS", "60000");
+        QCOMPARE(run(installation, {"x"}, environment).exitCode, 0);
+        const QJsonObject record = waitForRecord(workDir, "Hultrex", 30000);
+        QVERIFY(record.value("starter").toInt() > 0);
+        QVERIFY(QFile::remove(workDir + "/Hultrex-received.json"));
+        running = ".Orvane-report-" + QString::number(record.value("starter").toInt()) + "-2";
+        QVERIFY(writeFile(workDir + '/' + running, "a running chain's"));
+        QVERIFY(writeFile(workDir + '/' + neverRan, "a chain's that never ran"));
+    }
 
     QProcess holding;
     if (!holder.isEmpty()) {
@@ -486,7 +507,7 @@ void TestWine::updateRestarts()
     QCOMPARE(QFile::exists(workDir + "/Orvane.err"), missing);
     QCOMPARE(plantedThatRan(workDir), QStringList());
     QCOMPARE(QDir(workDir).entryList({".Orvane-report-*"}, QDir::Files | QDir::Hidden),
-             QStringList());
+             reports ? QStringList{running} : QStringList());
     // The old image of a library still loaded stays aside, writable, for a
     // later run to remove.
     const QStringList asides = asidesOf(lib);
