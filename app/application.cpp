@@ -11,6 +11,7 @@ static const char platformVariable[] = "QT_QPA_PLATFORM";
 
 Detail::ProcessSetup::ProcessSetup()
 {
+    Platform::restrictLibrarySearch();
     Platform::failOversizedWrites();
     Platform::keepNameBytes();
 }

@@ -14,7 +14,9 @@ enum class Windows { None, MayShow };
 
 namespace Detail {
 // What the process needs before anything else happens, the first base of
-// Application: the bytes of names that are no valid text are kept
+// Application: libraries are loaded only from the system's and the
+// program's own directory (Platform::restrictLibrarySearch) before any is
+// loaded by name, the bytes of names that are no valid text are kept
 // (Platform::keepNameBytes) before anything is decoded, and a write beyond
 // the file-size limit fails instead of ending the process
 // (Platform::failOversizedWrites) before anything is written, the warnings

@@ -3,6 +3,7 @@
 #include "installation/installation.h"
 #include "platform/environment.h"
 #include "platform/files.h"
+#include "update/deferredcopy.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -77,6 +78,9 @@ Installation::ExitCode prepareProcess(Context *context)
 
     context->workDirPath = path;
     context->childEnvironment = QProcessEnvironment::systemEnvironment();
+    // A program restarted by the deferred copy got the paths the interpreter
+    // worked with: they go no further.
+    Update::dropDeferredCopyVariables(&context->childEnvironment);
     return Installation::Ok;
 }
 

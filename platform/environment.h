@@ -23,6 +23,13 @@ void keepNameBytes();
 // (SIGXFSZ). The programs this one starts get the system's default again.
 void failOversizedWrites();
 
+// Keeps the libraries this process loads by name to the system directory and
+// its own (Windows: SetDefaultDllDirectories), so that one lying in the
+// current directory, where downloads are, or on PATH is never loaded. Called
+// first thing in a program's entry; a no-op where the system does not
+// search the current directory.
+void restrictLibrarySearch();
+
 // Separator of search-path lists such as PATH and LD_LIBRARY_PATH.
 char pathListSeparator();
 

@@ -111,6 +111,11 @@ void failOversizedWrites()
     ::sigaction(SIGXFSZ, &action, nullptr);
 }
 
+void restrictLibrarySearch()
+{
+    // The dynamic linker never looks in the current directory unless asked to.
+}
+
 char pathListSeparator()
 {
     return ':';

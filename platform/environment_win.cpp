@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 
+#include <windows.h>
+
 #include <cstdlib>
 #include <string>
 
@@ -15,6 +17,20 @@ void keepNameBytes()
 void failOversizedWrites()
 {
     // Windows knows no file-size limit of a process.
+}
+
+void restrictLibrarySearch()
+{
+    // Looked up, not imported: a Windows 7 without its loader update lacks it
+    // and would not start the program at all. There at least the current
+    // directory leaves the search.
+    using SetDirectories = BOOL(WINAPI *)(DWORD);
+    const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    const auto setDirectories = reinterpret_cast<SetDirectories>(
+        reinterpret_cast<void (*)()>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+    if (!setDirectories ||
+        !setDirectories(LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32))
+        SetDllDirectoryW(L"");
 }
 
 char pathListSeparator()

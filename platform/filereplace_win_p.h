@@ -2,10 +2,11 @@
 #define ORVANE_FILEREPLACE_WIN_P_H
 
 // Replacing an installed file in one step on Windows, in the Windows API's
-// own terms; files_win.cpp turns the error codes into texts. Not for
-// users outside the platform layer.
+// own terms; files_win.cpp turns the error codes into texts. Free of Qt, so
+// that a test driver compiles it on its own with MinGW-w64. Not for users
+// outside the platform layer.
 
-#include "platform/files.h"
+#include "platform/replacementresult.h"
 
 namespace Platform {
 
@@ -14,6 +15,15 @@ namespace Platform {
 // attributes. On failure *error holds the system's error code and the old
 // file is as it was.
 Replacement replaceFileWin(const wchar_t *from, const wchar_t *to, unsigned long *error);
+
+// replaceAside() (files.h): to is renamed to aside, from takes the name to,
+// and when it cannot, to gets its name and its attributes back. On failure
+// *error holds the system's error code of the step that failed.
+bool replaceAsideWin(const wchar_t *from, const wchar_t *to, const wchar_t *aside,
+                     unsigned long *error);
+
+// renameFile() (files.h): a move that replaces nothing.
+bool renameFileWin(const wchar_t *from, const wchar_t *to, unsigned long *error);
 
 // Writes what the system holds of the closed file at path through to the
 // disk (FlushFileBuffers). On failure *error holds the system's error code.

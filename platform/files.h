@@ -1,6 +1,8 @@
 #ifndef ORVANE_PLATFORM_FILES_H
 #define ORVANE_PLATFORM_FILES_H
 
+#include "platform/replacementresult.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -18,7 +20,7 @@ namespace Platform {
 bool isPathSeparator(QChar c);
 
 // Whether a running program holds its own executable so that no other file
-// can take its name while it runs (Windows).
+// can replace it while it runs (Windows); it may still be renamed aside.
 bool runningProgramIsHeld();
 
 // The content of the regular file at path (a link to one counts), read
@@ -65,22 +67,24 @@ QString notRegularFileText();
 // was in the way.
 int createNewFile(const QString &path, bool *nameTaken, QString *reason);
 
-// How an attempt to give a file another file's name turned out.
-enum class Replacement {
-    Done,
-    // The target is held by someone (a running program, an open handle, a
-    // lock): this usually goes away, so the attempt is worth repeating.
-    Busy,
-    // Waiting does not help: no permission, a read-only or full file system,
-    // a directory in the way.
-    Refused,
-};
-
 // Gives the file at from the name to in one step, replacing the file that
 // had it, so that to names the complete old or the complete new file at every
 // instant. On failure *reason gets the system's text and the old file is
 // left as it was.
 Replacement replaceFile(const QString &from, const QString &to, QString *reason);
+
+// For a target that is HeldAsImage: renames to to aside, a name no file has
+// in the same directory, then gives from the name to. When that second step
+// fails, the old file gets its name back, so that to names the complete old
+// or the complete new file at every instant but the one between the two
+// renames. Returns whether from has the name; on failure *reason gets the
+// system's text.
+bool replaceAside(const QString &from, const QString &to, const QString &aside, QString *reason);
+
+// Gives the file at from the name to, which no file may have: one that has
+// it is left alone, and the rename fails. On failure *reason gets the
+// system's text.
+bool renameFile(const QString &from, const QString &to, QString *reason);
 
 // How a copy inside the kernel went.
 enum class KernelCopy { Done, Unsupported, Failed };

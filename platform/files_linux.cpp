@@ -4,6 +4,7 @@
 #include <QSet>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -150,6 +151,28 @@ Replacement replaceFile(const QString &from, const QString &to, QString *reason)
     const int error = errno;
     *reason = errorText(error);
     return mayGoAway(error) ? Replacement::Busy : Replacement::Refused;
+}
+
+bool replaceAside(const QString &from, const QString &to, const QString &aside, QString *reason)
+{
+    // Not needed here, where replaceFile() never reports HeldAsImage: the
+    // same renames all the same.
+    if (!renameFile(to, aside, reason))
+        return false;
+    if (renameFile(from, to, reason))
+        return true;
+    QString ignored;
+    renameFile(aside, to, &ignored);
+    return false;
+}
+
+bool renameFile(const QString &from, const QString &to, QString *reason)
+{
+    if (::renameat2(AT_FDCWD, QFile::encodeName(from).constData(), AT_FDCWD,
+                    QFile::encodeName(to).constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    *reason = errorText(errno);
+    return false;
 }
 
 KernelCopy copyContent(int fromDescriptor, int toDescriptor, QString *reason)

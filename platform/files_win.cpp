@@ -160,6 +160,25 @@ Replacement replaceFile(const QString &from, const QString &to, QString *reason)
     return outcome;
 }
 
+bool replaceAside(const QString &from, const QString &to, const QString &aside, QString *reason)
+{
+    unsigned long error = 0;
+    if (replaceAsideWin(nativePath(from).c_str(), nativePath(to).c_str(), nativePath(aside).c_str(),
+                        &error))
+        return true;
+    *reason = errorText(error);
+    return false;
+}
+
+bool renameFile(const QString &from, const QString &to, QString *reason)
+{
+    unsigned long error = 0;
+    if (renameFileWin(nativePath(from).c_str(), nativePath(to).c_str(), &error))
+        return true;
+    *reason = errorText(error);
+    return false;
+}
+
 KernelCopy copyContent(int, int, QString *)
 {
     return KernelCopy::Unsupported;

@@ -20,8 +20,10 @@ constexpr bool fitsCommandBuffer(std::size_t units)
 }
 
 #ifdef _WIN32
-// Starts commandLine (length UTF-16 code units, no NUL needed) without a
-// window, in the current directory, and neither waits for it nor keeps its
+// Starts the system's command interpreter (cmd.exe of the system directory,
+// never one found elsewhere) with commandLine (length UTF-16 code units, no
+// NUL needed; its first word stands for the interpreter) without a window,
+// in the current directory, and neither waits for it nor keeps its
 // handles. environmentBlock is the whole environment of the new process as
 // UTF-16 "NAME=VALUE" strings, each ended by a NUL, with one more NUL after
 // the last; null means this process's environment. A command line that does

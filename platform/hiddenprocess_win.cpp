@@ -17,6 +17,17 @@ bool startHiddenCommandLine(const wchar_t *commandLine, std::size_t length,
     std::wmemcpy(buffer, commandLine, length);
     buffer[length] = L'\0';
 
+    // The system's own interpreter, named by its full path: CreateProcessW
+    // would look in the current directory, which holds downloads, before
+    // the system directories.
+    constexpr wchar_t interpreterName[] = L"\\cmd.exe";
+    constexpr UINT nameUnits = sizeof interpreterName / sizeof interpreterName[0];
+    wchar_t interpreter[MAX_PATH];
+    const UINT directoryUnits = GetSystemDirectoryW(interpreter, MAX_PATH - nameUnits);
+    if (directoryUnits == 0 || directoryUnits >= MAX_PATH - nameUnits)
+        return false;
+    std::wmemcpy(interpreter + directoryUnits, interpreterName, nameUnits);
+
     STARTUPINFOW startupInfo = {};
     startupInfo.cb = sizeof(startupInfo);
     PROCESS_INFORMATION processInfo = {};
@@ -28,7 +39,7 @@ bool startHiddenCommandLine(const wchar_t *commandLine, std::size_t length,
         flags |= CREATE_UNICODE_ENVIRONMENT;
     // CreateProcessW only reads the block; its parameter is not const.
     void *environment = const_cast<wchar_t *>(environmentBlock);
-    if (!CreateProcessW(nullptr, buffer, nullptr, nullptr, TRUE, flags, environment, nullptr,
+    if (!CreateProcessW(interpreter, buffer, nullptr, nullptr, TRUE, flags, environment, nullptr,
                         &startupInfo, &processInfo))
         return false;
     // The interpreter runs on after this process; its handles are not needed.

@@ -26,11 +26,24 @@ bool startDetached(const QString &program, const QStringList &arguments,
 QString environmentBlock(const QProcessEnvironment &environment);
 
 #ifdef Q_OS_WIN
-// Starts a command line without a window, detached, in the current directory
-// and with this environment. Returns whether it was started.
+// Starts the system's command interpreter with this command line without a
+// window, detached, in the current directory and with this environment.
+// Returns whether it was started.
 bool startHiddenCommandLine(const QString &commandLine, const QProcessEnvironment &environment);
-#endif
 
+// The system directory and the Windows directory (GetSystemDirectoryW,
+// GetWindowsDirectoryW), where the programs the update starts lie: never
+// taken from a variable the user can change. Backslashes, no final one.
+QString systemDirectory();
+QString windowsDirectory();
+
+// Whether a process that the process with this id started still runs, even
+// when that one has ended: Windows keeps the id of the process that started
+// each one. True also when the system cannot tell. (An id the system has
+// given again to a newer process may make it true for a while; never false
+// for a process that runs.)
+bool startedProcessRuns(qint64 starterId);
+#else
 // The program of this name on the search path of environment, as an
 // absolute path, or an empty text. Only absolute directories are searched:
 // an empty or relative entry of PATH would mean the current directory, the
@@ -41,9 +54,12 @@ QString findProgram(const QString &name, const QProcessEnvironment &environment)
 // arguments, so that a process id used again by another program does not
 // count. Where that cannot be told, true.
 bool processRunsWith(qint64 pid, const QByteArray &argument);
+#endif
 
-// Opens a text file in the system's editor, detached. Returns whether the
-// editor was started.
+// Opens a text file in the system's editor, detached: on Windows the
+// system's own notepad.exe, named by its full path, since a program of that
+// name in the current directory, where downloads lie, would be found first.
+// Returns whether the editor was started.
 bool startEditor(const QString &filePath, const QProcessEnvironment &environment);
 
 } // namespace Platform

@@ -4,7 +4,10 @@
 #include "platform/hiddenprocess.h"
 
 #include <QDir>
-#include <QFileInfo>
+
+#include <windows.h>
+
+#include <tlhelp32.h>
 
 namespace Platform {
 
@@ -29,30 +32,56 @@ bool startHiddenCommandLine(const QString &commandLine, const QProcessEnvironmen
                                   reinterpret_cast<const wchar_t *>(block.utf16()));
 }
 
-QString findProgram(const QString &name, const QProcessEnvironment &environment)
+namespace {
+
+// A directory the system names through one of its calls that take a buffer
+// and return the length.
+QString systemPath(UINT (*call)(LPWSTR, UINT))
 {
-    const QStringList directories =
-        environment.value(QStringLiteral("PATH")).split(QLatin1Char(';'));
-    for (const QString &directory : directories) {
-        if (QDir::isRelativePath(directory))
-            continue;
-        QString path = directory + QLatin1Char('/') + name;
-        if (QFileInfo(path).isFile())
-            return path;
-    }
-    return QString();
+    wchar_t buffer[MAX_PATH];
+    const UINT length = call(buffer, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return QString();
+    QString path = QString::fromWCharArray(buffer, static_cast<int>(length));
+    while (path.endsWith(QLatin1Char('\\')))
+        path.chop(1);
+    return path;
 }
 
-bool processRunsWith(qint64, const QByteArray &)
+} // namespace
+
+QString systemDirectory()
 {
-    // Another process's command line is not for us to read here.
-    return true;
+    return systemPath(GetSystemDirectoryW);
+}
+
+QString windowsDirectory()
+{
+    return systemPath(GetWindowsDirectoryW);
+}
+
+bool startedProcessRuns(qint64 starterId)
+{
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return true;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    bool found = false;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more && !found;
+         more = Process32NextW(snapshot, &entry))
+        found = entry.th32ParentProcessID == starterId;
+    CloseHandle(snapshot);
+    return found;
 }
 
 bool startEditor(const QString &filePath, const QProcessEnvironment &environment)
 {
-    return startDetached(QStringLiteral("notepad.exe"), {QDir::toNativeSeparators(filePath)},
-                         environment);
+    const QString directory = windowsDirectory();
+    if (directory.isEmpty())
+        return false;
+    return startDetached(directory + QStringLiteral("\\notepad.exe"),
+                         {QDir::toNativeSeparators(filePath)}, environment);
 }
 
 } // namespace Platform

@@ -5,6 +5,8 @@
 
 #include "deferredcopy_script.h"
 
+#include <QRegularExpression>
+
 #include <algorithm>
 
 namespace Update {
@@ -33,9 +35,16 @@ QString reference(const char *name, int n)
            QStringLiteral("%\"");
 }
 
+// The n-th report; -1 stands for all of them.
 QString report(int n)
 {
-    return QStringLiteral("\"%ORVANE_E%") + QString::number(n) + QLatin1Char('"');
+    return QStringLiteral("\"%ORVANE_E%") + (n < 0 ? QStringLiteral("*") : QString::number(n)) +
+           QLatin1Char('"');
+}
+
+QString inDirectory(const QString &directory, const char *program)
+{
+    return directory + QLatin1Char('\\') + QLatin1String(program);
 }
 
 // The messages for the copies from the n-th on (from 0), none of them made.
@@ -73,36 +82,41 @@ bool isDeferredCopyFileName(const QString &fileName, qint64 *chain)
 
 QString deferredCopyCommandLine(int copyCount, bool otherErrors)
 {
-    // "ping" is the interpreter's way to wait: three echo requests take about
-    // two seconds, time for the program to end and release its files.
-    // Delayed expansion is switched off whatever the registry says, so a "!"
-    // in a path is an ordinary character. A variable's value is expanded
-    // once and never read again as syntax, and inside double quotes "&", "^"
-    // and the like are plain text; Windows paths hold no double quote.
+    // The system's "ping" is the interpreter's way to wait: three echo
+    // requests take about two seconds, time for the program to end and
+    // release its files. Every program is named by its full path, never
+    // searched for: the current directory holds downloads. Delayed expansion
+    // is switched off whatever the registry says, so a "!" in a path is an
+    // ordinary character. A variable's value is expanded once and never read
+    // again as syntax, and inside double quotes "&", "^" and the like are
+    // plain text; Windows paths hold no double quote.
     const QString errorFile = QStringLiteral("\"%ORVANE_F%\"");
-    const QString openErrorFile = QStringLiteral("start \"\" notepad.exe ") + errorFile;
-    // The steps, each run only when the one before succeeded ("&&").
-    QStringList steps{QStringLiteral("cmd.exe /v:off /c ping -n 3 localhost")};
-    // What goes when a step fails: the temporary files (those already moved
-    // into place no longer exist) and the reports.
-    QStringList leftOver;
-    // The reports moved to the error file last to first, so that the one of
-    // the first copy not made stays.
-    QStringList firstReport;
+    const QString openErrorFile = QStringLiteral("start \"\" \"%ORVANE_X%\" ") + errorFile;
+    // The steps, each run only when the one before succeeded ("&&"). The
+    // interpreter strips the first and the last double quote of a command
+    // line that begins with one: the first step is in parentheses.
+    QStringList steps{QStringLiteral("cmd /v:off /c (\"%ORVANE_P%\" -n 3 localhost)")};
+    // The temporary files, removed when a step fails (those already moved
+    // into place no longer exist).
+    QStringList temporaries;
+    // The error file holds the report of the first copy not made: once a
+    // copy is made, the next one's report takes its place; after the last,
+    // the other errors, or nothing.
     for (int n = 1; n <= copyCount; ++n) {
         steps << QStringLiteral("copy /Y ") + reference("S", n) + QLatin1Char(' ') +
                      reference("N", n)
               << QStringLiteral("move /Y ") + reference("N", n) + QLatin1Char(' ') +
-                     reference("T", n)
-              << QStringLiteral("del ") + report(n);
-        leftOver << reference("N", n);
-        firstReport.prepend(QStringLiteral("move /Y ") + report(n) + QLatin1Char(' ') + errorFile);
+                     reference("T", n);
+        if (n < copyCount)
+            steps << QStringLiteral("move /Y ") + report(n + 1) + QLatin1Char(' ') + errorFile;
+        else if (otherErrors)
+            steps << QStringLiteral("move /Y ") + report(0) + QLatin1Char(' ') + errorFile;
+        else
+            steps << QStringLiteral("del ") + errorFile;
+        temporaries << reference("N", n);
     }
-    if (otherErrors) {
-        steps << QStringLiteral("move /Y ") + report(0) + QLatin1Char(' ') + errorFile
-              << openErrorFile;
-        leftOver << report(0);
-    }
+    if (otherErrors)
+        steps << openErrorFile;
     // The restarted program resolves a relative working directory against
     // its current directory: it starts where the program was started.
     // "start" hands the program over and returns: the interpreter does not
@@ -111,19 +125,17 @@ QString deferredCopyCommandLine(int copyCount, bool otherErrors)
     steps << QStringLiteral("cd /d \"%ORVANE_D%\"") << QStringLiteral("start \"\" \"%ORVANE_R%\"");
     QString commandLine = steps.join(QLatin1String(" && "));
     // "&&" binds tighter than "||": whichever step failed, the clean-up runs,
-    // each of its steps whatever the one before did ("&").
-    if (copyCount > 0) {
-        const QStringList cleanUp =
-            QStringList{QStringLiteral("del /f /q ") + leftOver.join(QLatin1Char(' '))} +
-            firstReport +
-            QStringList{QStringLiteral("if exist ") + errorFile + QLatin1Char(' ') + openErrorFile};
-        commandLine +=
-            QStringLiteral(" || (") + cleanUp.join(QLatin1String(" & ")) + QLatin1Char(')');
-    }
+    // each of its steps whatever the one before did ("&"); the reports still
+    // there are this chain's only (the names carry its number).
+    if (copyCount > 0)
+        commandLine += QStringLiteral(" || (del /f /q ") + temporaries.join(QLatin1Char(' ')) +
+                       QLatin1Char(' ') + report(-1) + QStringLiteral(" & if exist ") + errorFile +
+                       QLatin1Char(' ') + openErrorFile + QLatin1Char(')');
     return commandLine;
 }
 
-VariableList deferredCopyVariables(const DeferredCopy &copy, qint64 chain)
+VariableList deferredCopyVariables(const DeferredCopy &copy, qint64 chain,
+                                   const QString &systemDirectory, const QString &windowsDirectory)
 {
     VariableList variables;
     int n = 0;
@@ -139,18 +151,33 @@ VariableList deferredCopyVariables(const DeferredCopy &copy, qint64 chain)
     variables.append({QStringLiteral("ORVANE_E"), reportPrefix(copy.errorFile, chain)});
     variables.append({QStringLiteral("ORVANE_F"),
                       QString(copy.errorFile).replace(QLatin1Char('/'), QLatin1Char('\\'))});
+    variables.append({QStringLiteral("ORVANE_P"), inDirectory(systemDirectory, "ping.exe")});
+    variables.append({QStringLiteral("ORVANE_X"), inDirectory(windowsDirectory, "notepad.exe")});
     return variables;
+}
+
+bool isDeferredCopyVariable(const QString &name)
+{
+    static const QRegularExpression variable(
+        QStringLiteral("^ORVANE_(?:[SNT][1-9][0-9]*|[DREFPX])$"),
+        QRegularExpression::CaseInsensitiveOption);
+    return variable.match(name).hasMatch();
 }
 
 QList<QPair<QString, QStringList>> deferredCopyReports(const DeferredCopy &copy, qint64 chain)
 {
+    if (copy.copies.isEmpty() && copy.otherErrors.isEmpty())
+        return {};
     const QString prefix = reportPrefix(copy.errorFile, chain);
-    QList<QPair<QString, QStringList>> reports;
-    if (!copy.otherErrors.isEmpty())
-        reports.append({prefix + QLatin1Char('0'), copy.otherErrors});
-    for (int n = 1; n <= copy.copies.size(); ++n)
+    // The error file itself holds the report of the first copy, so that it
+    // tells the truth also when the interpreter never runs.
+    QList<QPair<QString, QStringList>> reports{
+        {copy.errorFile, copy.otherErrors + notCopied(copy.copies, 0)}};
+    for (int n = 2; n <= copy.copies.size(); ++n)
         reports.append(
             {prefix + QString::number(n), copy.otherErrors + notCopied(copy.copies, n - 1)});
+    if (!copy.otherErrors.isEmpty() && !copy.copies.isEmpty())
+        reports.append({prefix + QLatin1Char('0'), copy.otherErrors});
     return reports;
 }
 

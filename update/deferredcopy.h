@@ -39,31 +39,59 @@ struct DeferredCopy
 // editor before the restart.
 
 // The command line of the Windows command interpreter for this many copies:
-// a wait of about two seconds, then per file "copy /Y" to the temporary name,
-// "move /Y" over the target and "del" of the report that would name it; with
-// other errors, their report is put in place and opened; then a change to
-// the start directory and the restart, each step only when the one before
-// succeeded. When one fails, the temporary files are deleted, the report of
-// the first file not copied becomes the error file and is opened. No path is
-// part of the line: it names them only through the variables of
-// deferredCopyVariables(), whose values the interpreter does not read as
-// syntax. The interpreter cannot be trusted to write 8-bit text: the program
-// writes the reports beforehand (deferredCopyReports()).
+// a wait of about two seconds (the system's ping.exe), then per file "copy
+// /Y" to the temporary name and "move /Y" over the target; then the error
+// file gets the next file's report, after the last file the other errors'
+// report (which is then opened in the system's notepad.exe) or nothing; then
+// a change to the start directory and the restart, each step only when the
+// one before succeeded. When one fails, the temporary files and the reports
+// are deleted, and the error file, which then holds the report of the first
+// file not copied, is opened. No path is part of the line: it names them
+// only through the variables of deferredCopyVariables(), whose values the
+// interpreter does not read as syntax. The interpreter cannot be trusted to
+// write 8-bit text: the program writes the reports beforehand
+// (deferredCopyReports()).
 QString deferredCopyCommandLine(int copyCount, bool otherErrors);
 
 // The variables that deferredCopyCommandLine() refers to, holding the paths
 // exactly as given: ORVANE_S<n>, ORVANE_N<n> and ORVANE_T<n> (source,
 // temporary name beside the target, target) per copy, counting from 1, then
 // ORVANE_D (start directory), ORVANE_R (program to restart), ORVANE_E (the
-// reports' common beginning: report n is ORVANE_E + n) and ORVANE_F (error
-// file, with backslashes for the editor). The temporary names and reports
-// carry chain, a number of this chain's own (the process id), so that two
-// chains in one directory never share one.
-VariableList deferredCopyVariables(const DeferredCopy &copy, qint64 chain);
+// reports' common beginning: report n is ORVANE_E + n), ORVANE_F (error
+// file, with backslashes for the editor), ORVANE_P (ping.exe in the system
+// directory) and ORVANE_X (notepad.exe in the Windows directory). The
+// temporary names and reports carry chain, a number of this chain's own (the
+// process id), so that two chains in one directory never share one.
+VariableList deferredCopyVariables(const DeferredCopy &copy, qint64 chain,
+                                   const QString &systemDirectory, const QString &windowsDirectory);
 
-// The reports the Windows interpreter puts in place, as (path, messages):
-// report n (from 1) for a failure of the n-th copy, report 0 with the other
-// errors when there are any. They stand beside the error file.
+// Whether an environment variable is one of deferredCopyVariables()'s (the
+// case of its letters does not count, as on Windows).
+bool isDeferredCopyVariable(const QString &name);
+
+// Removes from the working directory the reports of Windows chains that no
+// longer run: a chain that never ran (killed, or the machine went down
+// during its wait) leaves them behind. A chain's reports carry the id of the
+// program that started it, and the interpreter is the program's child; the
+// program has ended, but Windows keeps the id of the process that started
+// each one, so a chain runs for as long as a process started by that id
+// does. Only the run that holds the lock calls this. A no-op on Linux, where
+// the chain writes no reports.
+void removeAbandonedReports(const QString &workDir);
+
+// Takes the Windows interpreter's variables out of the environment that a
+// restarted program hands to its children, so that they do not reach the
+// installer. The interpreter cannot clear them itself before the restart:
+// one may expand a command's variables only when it runs it, and the
+// program's path is one of them. A no-op on Linux, where the chain gets its
+// paths as arguments.
+void dropDeferredCopyVariables(QProcessEnvironment *environment);
+
+// The files the program writes before the Windows interpreter starts, as
+// (path, messages): the error file itself with the report of the first copy
+// (the other errors and every copy, as not copied), report n (from 2) for a
+// failure of the n-th copy, report 0 with the other errors when there are
+// any. The reports stand beside the error file.
 QList<QPair<QString, QStringList>> deferredCopyReports(const DeferredCopy &copy, qint64 chain);
 
 // The same for /bin/sh: its arguments, "-c" and the fixed script of
@@ -86,6 +114,10 @@ constexpr char deferredCopyMark[] = "orvane-update";
 // interpreter; or ".Orvane-deferred-XXXXXX" of earlier versions, for which
 // *chain is 0.
 bool isDeferredCopyFileName(const QString &fileName, qint64 *chain);
+
+// Whether the deferred copy of this chain (as its temporary files name it)
+// still runs. When that cannot be told, true: its files stay.
+bool deferredCopyRuns(qint64 chain);
 
 // Starts the hidden command interpreter detached, in the current directory:
 // after about two seconds it copies every source over its target and then

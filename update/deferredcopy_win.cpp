@@ -5,7 +5,9 @@
 #include "update/errorreport.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 
 namespace Update {
 
@@ -17,8 +19,7 @@ bool startDeferredCopy(const DeferredCopy &copy, const QProcessEnvironment &envi
         deferredCopyCommandLine(copy.copies.size(), !copy.otherErrors.isEmpty());
     if (!Platform::fitsCommandBuffer(static_cast<std::size_t>(commandLine.size())))
         return false;
-    // Only a failure of this chain may show an error file: the interpreter
-    // opens one when it finds one.
+    // Only this chain's reports may be shown: the first is the error file.
     QFile::remove(copy.errorFile);
     const auto reports = deferredCopyReports(copy, chain);
     const auto removeReports = [&reports] {
@@ -33,12 +34,44 @@ bool startDeferredCopy(const DeferredCopy &copy, const QProcessEnvironment &envi
     }
     // The interpreter gets the children's environment with the paths added.
     QProcessEnvironment interpreterEnvironment = environment;
-    for (const auto &variable : deferredCopyVariables(copy, chain))
+    for (const auto &variable : deferredCopyVariables(copy, chain, Platform::systemDirectory(),
+                                                      Platform::windowsDirectory()))
         interpreterEnvironment.insert(variable.first, variable.second);
     if (Platform::startHiddenCommandLine(commandLine, interpreterEnvironment))
         return true;
     removeReports();
     return false;
+}
+
+bool deferredCopyRuns(qint64 chain)
+{
+    // The temporary files and reports carry the id of the program that
+    // started the interpreter, whose child it is.
+    return Platform::startedProcessRuns(chain);
+}
+
+void removeAbandonedReports(const QString &workDir)
+{
+    static const QRegularExpression reportName(QStringLiteral("^\\.Orvane-report-(\\d+)-\\d+$"));
+    QDir dir(workDir);
+    const QStringList entries =
+        dir.entryList({QStringLiteral(".Orvane-report-*")}, QDir::Files | QDir::Hidden);
+    for (const QString &entry : entries) {
+        const QRegularExpressionMatch match = reportName.match(entry);
+        bool number = false;
+        const qint64 chain = match.captured(1).toLongLong(&number);
+        if (match.hasMatch() && number && !deferredCopyRuns(chain))
+            dir.remove(entry);
+    }
+}
+
+void dropDeferredCopyVariables(QProcessEnvironment *environment)
+{
+    const QStringList names = environment->keys();
+    for (const QString &name : names) {
+        if (isDeferredCopyVariable(name))
+            environment->remove(name);
+    }
 }
 
 } // namespace Update

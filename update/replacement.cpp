@@ -33,19 +33,25 @@
     one per file), FlushFileBuffers per file on Windows. A flush that fails
     uses no staged file, since after a power cut its name could hold an
     empty file.
-  - Then each staged file is renamed over its target. A target held by
-    someone (mounted on, a running program on Windows) is tried again a few
-    times; a refusal that waiting cannot change is not. What cannot be
-    replaced now is left to the deferred copy (deferredcopy.h), which runs
-    after the program has ended, the same way: copied beside the target,
-    flushed, renamed over it, the directory flushed.
+  - Then each staged file is renamed over its target. A running program or
+    a loaded library on Windows cannot be replaced, but renamed: it steps
+    aside in its own directory (".<name>.orvane-old-XXXXXX"), the staged
+    file takes the name, and should that fail the old file gets its name
+    back. A target held otherwise (mounted on, open without delete sharing)
+    is tried again a few times; a refusal that waiting cannot change is not.
+    What cannot be replaced now is left to the deferred copy
+    (deferredcopy.h), which runs after the program has ended, the same way:
+    copied beside the target, flushed, renamed over it, the directory
+    flushed.
   - Last, every directory that received new names is flushed, so that the
     names themselves survive a power cut. A directory that cannot be flushed
     makes each new name in it a failure: the file is in place, but may not
     stay so after a power cut, which is no success.
   - One pass at a time holds Orvane.lock in the working directory
     (updatelock.h). Only the holder removes staged files that a killed run
-    left behind: no other run can be writing them then.
+    left behind: no other run can be writing them then. It also removes old
+    versions set aside once they are released, and gives one whose name is
+    free its name back: a run killed between the two renames loses nothing.
 */
 
 namespace Update {
@@ -60,6 +66,19 @@ void wait(int ms)
     loop.exec();
 }
 
+// Gives the staged file the name of a target that is a running program or a
+// loaded library: the old version steps aside in its own directory, under a
+// name that tells what it is, until a later run removes it. On failure
+// *reason is the system's text (the refusal of the replacement when no
+// aside name fits).
+bool replaceAside(const QString &stagedPath, const QString &targetPath, QString *reason)
+{
+    const QString asideName = asideFileName(fileNameOf(targetPath));
+    return !asideName.isEmpty() &&
+           Platform::replaceAside(stagedPath, targetPath,
+                                  directoryOf(targetPath) + QLatin1Char('/') + asideName, reason);
+}
+
 // Gives the staged file the target's name, trying again while the target is
 // held by someone. On failure *reason is the system's text.
 bool replaceWithRetries(const QString &stagedPath, const QString &targetPath, int waitMs,
@@ -71,6 +90,9 @@ bool replaceWithRetries(const QString &stagedPath, const QString &targetPath, in
             return true;
         case Platform::Replacement::Refused:
             return false;
+        case Platform::Replacement::HeldAsImage:
+            // Waiting would not free it, nor is it needed.
+            return replaceAside(stagedPath, targetPath, reason);
         case Platform::Replacement::Busy:
             break;
         }
@@ -213,7 +235,8 @@ void Pass::replaceStaged()
         if (entry.stagedPath.isEmpty())
             continue;
         // The running program holds its own executable on Windows for as
-        // long as it runs: waiting cannot free it, the deferred copy can.
+        // long as it runs: should it not step aside, waiting cannot free it,
+        // the deferred copy can.
         const int attempts =
             Platform::runningProgramIsHeld() && QFileInfo(entry.targetPath) == m_ownProgram
                 ? 1
@@ -290,7 +313,10 @@ void Pass::createDirectories(const QString &directory)
 // Staged files of a run that was killed are removed by the next run that
 // holds the lock, once per directory: no other run can be writing them. So
 // are the temporary files of a deferred copy that was killed, once its
-// interpreter no longer runs.
+// interpreter no longer runs, and old versions set aside, once nobody runs
+// them any more; one still in use stays for a later run. One whose name is
+// free was left by a run killed between its two renames: it gets its name
+// back before anything else.
 void Pass::removeLeftovers(const QString &directory)
 {
     if (!m_mayRemoveLeftovers || m_cleaned.contains(directory))
@@ -299,10 +325,17 @@ void Pass::removeLeftovers(const QString &directory)
     QDir dir(directory);
     const QStringList entries = dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
     for (const QString &entry : entries) {
+        const QString target = asideTargetName(entry);
+        QString reason;
+        if (!target.isEmpty() &&
+            !Platform::renameFile(dir.filePath(entry), dir.filePath(target), &reason) &&
+            QFileInfo::exists(dir.filePath(target)))
+            dir.remove(entry);
+    }
+    for (const QString &entry : entries) {
         qint64 chain = 0;
         if (isStagedFileName(entry) ||
-            (isDeferredCopyFileName(entry, &chain) &&
-             (chain == 0 || !Platform::processRunsWith(chain, deferredCopyMark))))
+            (isDeferredCopyFileName(entry, &chain) && (chain == 0 || !deferredCopyRuns(chain))))
             dir.remove(entry);
     }
 }
@@ -327,6 +360,7 @@ PassResult replaceFiles(const QStringList &names, const QString &appDir, const Q
     QString reason;
     switch (takeLock(lock, lockPath, lockWait, &reason)) {
     case Lock::Held:
+        removeAbandonedReports(workDir);
         break;
     case Lock::TakenByOther: {
         PassResult result;

@@ -56,20 +56,42 @@ int createStaged(const QString &directory, const QString &targetFileName, QStrin
     return -1;
 }
 
+// What stands between the leading "." and infix in a name of the form
+// "." + name + infix + six random letters or digits; a null text for a name
+// of another form.
+QString namedPart(const QString &fileName, const char *infix)
+{
+    const QLatin1String infixText(infix);
+    const int infixAt = fileName.size() - randomLength - infixText.size();
+    if (!fileName.startsWith(QLatin1Char('.')) || infixAt < 2 ||
+        QStringView(fileName).mid(infixAt, infixText.size()) != infixText)
+        return QString();
+    for (const QChar c : QStringView(fileName).right(randomLength)) {
+        if (c.unicode() > 0x7f || !c.isLetterOrNumber())
+            return QString();
+    }
+    return fileName.mid(1, infixAt - 1);
+}
+
 } // namespace
 
 bool isStagedFileName(const QString &fileName)
 {
-    const QLatin1String infix(stagedInfix);
-    const int infixAt = fileName.size() - randomLength - infix.size();
-    if (!fileName.startsWith(QLatin1Char('.')) || infixAt < 2 ||
-        QStringView(fileName).mid(infixAt, infix.size()) != infix)
-        return false;
-    for (const QChar c : QStringView(fileName).right(randomLength)) {
-        if (c.unicode() > 0x7f || !c.isLetterOrNumber())
-            return false;
-    }
-    return true;
+    return !namedPart(fileName, stagedInfix).isNull();
+}
+
+QString asideFileName(const QString &targetFileName)
+{
+    // File systems allow 255 UTF-16 units (Windows) or bytes (Linux) in a
+    // name. The target's name stays whole, so that the next run can give it
+    // back should this one be killed between the two renames.
+    QString name = QLatin1Char('.') + targetFileName + QLatin1String(asideInfix) + randomLetters();
+    return qMax(name.size(), QFile::encodeName(name).size()) <= 255 ? name : QString();
+}
+
+QString asideTargetName(const QString &fileName)
+{
+    return namedPart(fileName, asideInfix);
 }
 
 QString stagedFileName(const QString &targetFileName, const QString &random)

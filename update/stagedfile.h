@@ -4,7 +4,10 @@
 #include <QString>
 
 // The staged file: a new version written beside its target until it takes
-// the target's name (the design note of replacement.cpp says why).
+// the target's name (the design note of replacement.cpp says why). And its
+// counterpart, the aside file: the old version of a running program or a
+// loaded library, renamed in its own directory so that the new version can
+// take the name at once, until it can be removed.
 namespace Update {
 
 // A staged file is named "." + the target's file name (its first 64 UTF-16
@@ -17,6 +20,18 @@ bool isStagedFileName(const QString &fileName);
 // The staged file's name for a target's file name, with these six random
 // letters or digits.
 QString stagedFileName(const QString &targetFileName, const QString &random);
+
+// An aside file is named "." + the target's whole file name + this + six
+// random letters or digits, so that the name tells where it came from.
+constexpr char asideInfix[] = ".orvane-old-";
+
+// A new aside file's name for a target's file name, with fresh random letters
+// or digits; empty when the whole name would not fit a file name.
+QString asideFileName(const QString &targetFileName);
+
+// The file name of the target that an aside file's name stands for; empty
+// when fileName is not an aside file's.
+QString asideTargetName(const QString &fileName);
 
 // Copies the new version at sourcePath into a new staged file in the target's
 // directory and gives it the new version's permissions; the file is written

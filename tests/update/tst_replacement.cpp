@@ -168,6 +168,19 @@ void TestReplacement::pass_data()
                 {"lib/.Orvane-deferred-12x-Xy12ab", "user's"}}
         << QStringList() << CopyList();
 
+    // Old versions that a run set aside for new ones (Windows does so for
+    // running programs): one whose name is free, left by a run killed between
+    // the two renames, gets it back; the others go.
+    QTest::newRow("old versions set aside: a free name is given back, the others removed")
+        << QStringList{"lib/a.so"}
+        << Tree{{"lib/a.so", "old"},
+                {"lib/.a.so.orvane-old-Ab3dE9", "older a"},
+                {"lib/.b.so.orvane-old-x0Y1z2", "old b"},
+                {"lib/.c.so.orvane-old-", "user's"}}
+        << Tree{{"lib/a.so_", "new"}}
+        << Tree{{"lib/a.so", "new"}, {"lib/b.so", "old b"}, {"lib/.c.so.orvane-old-", "user's"}}
+        << QStringList() << CopyList();
+
     // No later copy can make a file of a directory either.
     QTest::newRow("a directory as the new version: the installed file stays, nothing pending")
         << QStringList{"a.dll"} << Tree{{"a.dll", "old"}} << Tree{{"a.dll_/", ""}}

@@ -45,24 +45,28 @@ private slots:
 
 void TestUpdateEnding::windowsCommandLine()
 {
-    // Per file: copy to the temporary name, move that over the target, drop
-    // the report that would name it; the other errors' report is put in
-    // place and opened; then the start directory and the restart. A failure
-    // deletes the temporaries and leaves the first file's report not dropped.
-    QCOMPARE(
-        Update::deferredCopyCommandLine(2, true),
-        QString("cmd.exe /v:off /c ping -n 3 localhost"
-                " && copy /Y \"%ORVANE_S1%\" \"%ORVANE_N1%\""
-                " && move /Y \"%ORVANE_N1%\" \"%ORVANE_T1%\" && del \"%ORVANE_E%1\""
-                " && copy /Y \"%ORVANE_S2%\" \"%ORVANE_N2%\""
-                " && move /Y \"%ORVANE_N2%\" \"%ORVANE_T2%\" && del \"%ORVANE_E%2\""
-                " && move /Y \"%ORVANE_E%0\" \"%ORVANE_F%\""
-                " && start \"\" notepad.exe \"%ORVANE_F%\""
-                " && cd /d \"%ORVANE_D%\" && start \"\" \"%ORVANE_R%\""
-                " || (del /f /q \"%ORVANE_N1%\" \"%ORVANE_N2%\" \"%ORVANE_E%0\""
-                " & move /Y \"%ORVANE_E%2\" \"%ORVANE_F%\" & move /Y \"%ORVANE_E%1\" \"%ORVANE_F%\""
-                " & if exist \"%ORVANE_F%\" start \"\" notepad.exe \"%ORVANE_F%\")"));
-    // The reports, written by the program in the error file's directory.
+    // After the system's ping, per file: copy to the temporary name, move
+    // that over the target, give the error file the next file's report
+    // (after the last, the other errors' report, which is opened); then the
+    // start directory and the restart. A failure
+    // deletes the temporaries and the reports and opens the error file,
+    // which holds the report of the first file not copied.
+    QCOMPARE(Update::deferredCopyCommandLine(2, true),
+             QString("cmd /v:off /c (\"%ORVANE_P%\" -n 3 localhost)"
+                     " && copy /Y \"%ORVANE_S1%\" \"%ORVANE_N1%\""
+                     " && move /Y \"%ORVANE_N1%\" \"%ORVANE_T1%\""
+                     " && move /Y \"%ORVANE_E%2\" \"%ORVANE_F%\""
+                     " && copy /Y \"%ORVANE_S2%\" \"%ORVANE_N2%\""
+                     " && move /Y \"%ORVANE_N2%\" \"%ORVANE_T2%\""
+                     " && move /Y \"%ORVANE_E%0\" \"%ORVANE_F%\""
+                     " && start \"\" \"%ORVANE_X%\" \"%ORVANE_F%\""
+                     " && cd /d \"%ORVANE_D%\" && start \"\" \"%ORVANE_R%\""
+                     " || (del /f /q \"%ORVANE_N1%\" \"%ORVANE_N2%\" \"%ORVANE_E%*\""
+                     " & if exist \"%ORVANE_F%\" start \"\" \"%ORVANE_X%\" \"%ORVANE_F%\")"));
+    // Without other errors the last copy leaves no error file.
+    QVERIFY(Update::deferredCopyCommandLine(1, false).contains(
+        " && move /Y \"%ORVANE_N1%\" \"%ORVANE_T1%\" && del \"%ORVANE_F%\" && cd "));
+    // The reports, written by the program: the first is the error file.
     const Update::DeferredCopy copy{
         {{"C:/app/a.dll", "C:/w/a.dll_"}, {"C:/app/b.dll", "C:/w/b.dll_"}},
         {"Файл C:/w/c.dll_ не существует."},
@@ -73,9 +77,9 @@ void TestUpdateEnding::windowsCommandLine()
     const QString b = "Файл C:/w/b.dll_ не может быть скопирован. ";
     QCOMPARE(Update::deferredCopyReports(copy, 7),
              (QList<QPair<QString, QStringList>>{
-                 {"C:/w/.Orvane-report-7-0", copy.otherErrors},
-                 {"C:/w/.Orvane-report-7-1", copy.otherErrors + QStringList{a, b}},
-                 {"C:/w/.Orvane-report-7-2", copy.otherErrors + QStringList{b}}}));
+                 {"C:/w/Orvane.err", copy.otherErrors + QStringList{a, b}},
+                 {"C:/w/.Orvane-report-7-2", copy.otherErrors + QStringList{b}},
+                 {"C:/w/.Orvane-report-7-0", copy.otherErrors}}));
 }
 
 // Characters the interpreter would read as syntax reach it only as values of
@@ -102,8 +106,8 @@ void TestUpdateEnding::windowsPathsStayLiteral()
 
     const QString errorFile = "C:/upd/" + piece + "/workdir/Orvane.err";
 
-    const Update::VariableList variables =
-        Update::deferredCopyVariables({{{target, source}}, {}, errorFile, restart, start}, 7);
+    const Update::VariableList variables = Update::deferredCopyVariables(
+        {{{target, source}}, {}, errorFile, restart, start}, 7, "C:\\W\\system32", "C:\\W");
     QCOMPARE(variables,
              (Update::VariableList{{"ORVANE_S1", source},
                                    {"ORVANE_N1", "C:/app/" + piece + "/.Orvane-deferred-7-1"},
@@ -111,7 +115,9 @@ void TestUpdateEnding::windowsPathsStayLiteral()
                                    {"ORVANE_D", start},
                                    {"ORVANE_R", restart},
                                    {"ORVANE_E", "C:/upd/" + piece + "/workdir/.Orvane-report-7-"},
-                                   {"ORVANE_F", "C:\\upd\\" + piece + "\\workdir\\Orvane.err"}}));
+                                   {"ORVANE_F", "C:\\upd\\" + piece + "\\workdir\\Orvane.err"},
+                                   {"ORVANE_P", "C:\\W\\system32\\ping.exe"},
+                                   {"ORVANE_X", "C:\\W\\notepad.exe"}}));
 }
 
 // The line's length depends on the number of files only, whatever the
@@ -123,9 +129,9 @@ void TestUpdateEnding::windowsFileLimit_data()
     QTest::addColumn<bool>("fits");
 
     QTest::newRow("1") << 1 << true << true;
-    QTest::newRow("5") << 5 << false << true;
-    QTest::newRow("6") << 6 << false << false;
-    QTest::newRow("5 with other errors") << 5 << true << true;
+    QTest::newRow("6") << 6 << false << true;
+    QTest::newRow("7") << 7 << false << false;
+    QTest::newRow("6 with other errors") << 6 << true << true;
 }
 
 void TestUpdateEnding::windowsFileLimit()
@@ -135,6 +141,16 @@ void TestUpdateEnding::windowsFileLimit()
     QFETCH(bool, fits);
     const QString line = Update::deferredCopyCommandLine(files, otherErrors);
     QCOMPARE(Platform::fitsCommandBuffer(static_cast<std::size_t>(line.size())), fits);
+    // The program restarted by the interpreter drops every variable the
+    // interpreter got, and nothing else of the program's name.
+    Update::DeferredCopy copy;
+    for (int n = 0; n < files; ++n)
+        copy.copies.append(qMakePair(QString("C:/app/a.dll"), QString("C:/w/a.dll_")));
+    for (const auto &variable : Update::deferredCopyVariables(copy, 7, "S", "W"))
+        QVERIFY2(Update::isDeferredCopyVariable(variable.first), qPrintable(variable.first));
+    QVERIFY(Update::isDeferredCopyVariable("orvane_r"));
+    for (const char *other : {"ORVANE_LAYOUT_REPORT", "ORVANE_S", "ORVANE_S0", "ORVANE_RX"})
+        QVERIFY2(!Update::isDeferredCopyVariable(other), other);
 }
 
 void TestUpdateEnding::temporaryNameBesideTarget_data()
@@ -155,7 +171,8 @@ void TestUpdateEnding::temporaryNameBesideTarget()
     QFETCH(QString, target);
     QFETCH(QString, temporary);
     const Update::VariableList variables = Update::deferredCopyVariables(
-        {{{target, "C:/w/a.dll_"}}, {}, "C:/w/Orvane.err", "C:/app/Orvane.exe", "C:/"}, 7);
+        {{{target, "C:/w/a.dll_"}}, {}, "C:/w/Orvane.err", "C:/app/Orvane.exe", "C:/"}, 7, "S",
+        "W");
     QCOMPARE(variables.at(1), qMakePair(QString("ORVANE_N1"), temporary));
 }
 

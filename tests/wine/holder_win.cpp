@@ -1,8 +1,9 @@
-// Holds a file open the way a running program holds its libraries: without
-// delete or write sharing, so it can be neither removed nor replaced. Creates
-// "<file>.held" once the file is open, and lets go when "<file>.release"
-// appears (or after two minutes at the latest).
-// Usage: holder FILE
+// Holds a file open without delete or write sharing, so that it can be
+// neither removed, replaced nor renamed; with --load, loads it as a library
+// instead, so that it can be renamed only. Creates "<file>.held" once the
+// file is held, and lets go when "<file>.release" appears (or after two
+// minutes at the latest).
+// Usage: holder [--load] FILE
 
 #include <windows.h>
 
@@ -10,12 +11,18 @@
 
 int wmain(int argc, wchar_t *argv[])
 {
-    if (argc != 2)
+    const bool load = argc == 3 && std::wstring(argv[1]) == L"--load";
+    if (argc != 2 && !load)
         return 2;
-    const std::wstring path = argv[1];
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    const std::wstring path = argv[argc - 1];
+    HMODULE library = nullptr;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (load)
+        library = LoadLibraryW(path.c_str());
+    else
+        file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (!library && file == INVALID_HANDLE_VALUE)
         return 1;
     const HANDLE held = CreateFileW((path + L".held").c_str(), GENERIC_WRITE, 0, nullptr,
                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -28,6 +35,9 @@ int wmain(int argc, wchar_t *argv[])
             break;
         Sleep(50);
     }
-    CloseHandle(file);
+    if (library)
+        FreeLibrary(library);
+    else
+        CloseHandle(file);
     return 0;
 }

@@ -2,14 +2,19 @@
 // restarted program). Free of Qt, so it stays tiny. It records what it
 // received in "<own name>-received.json" in its current directory: the
 // arguments as the C runtime split them, the raw command line, the current
-// directory, PATH, LD_LIBRARY_PATH and QT_QPA_PLATFORM. With STANDIN_LINGER_MS
+// directory, PATH, LD_LIBRARY_PATH and QT_QPA_PLATFORM, the names of the
+// variables that begin with "ORVANE_" and the id of the process that started
+// it. With STANDIN_LINGER_MS
 // set it then stays alive that long and leaves "<own name>-finished" behind,
 // which shows that it outlived the program that started it.
 
 #include <windows.h>
 
+#include <tlhelp32.h>
+
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <string>
 
 namespace {
@@ -55,6 +60,34 @@ std::string variable(const wchar_t *name)
     return jsonString(value);
 }
 
+std::string orvaneVariables()
+{
+    std::string names = "[";
+    const wchar_t *block = GetEnvironmentStringsW();
+    for (const wchar_t *variable = block; *variable; variable += std::wcslen(variable) + 1) {
+        const std::wstring text = variable;
+        if (_wcsnicmp(text.c_str(), L"ORVANE_", 7) == 0)
+            names += (names.size() > 1 ? ", " : "") + jsonString(text.substr(0, text.find(L'=')));
+    }
+    FreeEnvironmentStringsW(const_cast<wchar_t *>(block));
+    return names + "]";
+}
+
+DWORD starterId()
+{
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    DWORD starter = 0;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry)) {
+        if (entry.th32ProcessID == GetCurrentProcessId())
+            starter = entry.th32ParentProcessID;
+    }
+    CloseHandle(snapshot);
+    return starter;
+}
+
 std::wstring currentDirectory()
 {
     std::wstring path(GetCurrentDirectoryW(0, nullptr), L'\0');
@@ -82,12 +115,14 @@ int wmain(int argc, wchar_t *argv[])
     for (int i = 1; i < argc; ++i)
         arguments += (i > 1 ? ", " : "") + jsonString(argv[i]);
     arguments += "]";
-    const std::string record =
-        "{\n  \"arguments\": " + arguments +
-        ",\n  \"commandLine\": " + jsonString(GetCommandLineW()) +
-        ",\n  \"cwd\": " + jsonString(currentDirectory()) + ",\n  \"PATH\": " + variable(L"PATH") +
-        ",\n  \"LD_LIBRARY_PATH\": " + variable(L"LD_LIBRARY_PATH") +
-        ",\n  \"QT_QPA_PLATFORM\": " + variable(L"QT_QPA_PLATFORM") + "\n}\n";
+    const std::string record = "{\n  \"arguments\": " + arguments +
+                               ",\n  \"commandLine\": " + jsonString(GetCommandLineW()) +
+                               ",\n  \"cwd\": " + jsonString(currentDirectory()) +
+                               ",\n  \"PATH\": " + variable(L"PATH") +
+                               ",\n  \"LD_LIBRARY_PATH\": " + variable(L"LD_LIBRARY_PATH") +
+                               ",\n  \"QT_QPA_PLATFORM\": " + variable(L"QT_QPA_PLATFORM") +
+                               ",\n  \"orvaneVariables\": " + orvaneVariables() +
+                               ",\n  \"starter\": " + std::to_string(starterId()) + "\n}\n";
 
     std::wstring name = argv[0];
     name.erase(0, name.find_last_of(L"\\/") + 1);

@@ -57,6 +57,41 @@ QByteArray cp1251(const QString &text)
     return bytes;
 }
 
+// The programs the update starts by name, planted in a directory as copies
+// of the stand-in, which leaves "<name>-received.json" there when it runs.
+const QStringList systemPrograms{QStringLiteral("cmd"), QStringLiteral("ping"),
+                                 QStringLiteral("notepad")};
+
+bool plantPrograms(const QString &dir)
+{
+    if (!QDir().mkpath(dir))
+        return false;
+    for (const QString &name : systemPrograms) {
+        if (!QFile::copy(QStringLiteral(STANDIN_EXE), dir + '/' + name + ".exe"))
+            return false;
+    }
+    return true;
+}
+
+// The planted programs that were run instead of the system's.
+QStringList plantedThatRan(const QString &dir)
+{
+    QStringList ran;
+    for (const QString &name : systemPrograms) {
+        if (QFile::exists(dir + '/' + name + "-received.json"))
+            ran.append(name);
+    }
+    return ran;
+}
+
+// The old versions set aside for a file of a directory.
+QStringList asidesOf(const QString &path)
+{
+    const QFileInfo file(path);
+    return file.dir().entryList({'.' + file.fileName() + ".orvane-old-*"},
+                                QDir::Files | QDir::Hidden | QDir::System);
+}
+
 } // namespace
 
 class TestWine : public QObject
@@ -121,7 +156,7 @@ void TestWine::initTestCase()
             QFAIL(qPrintable(missing));
         QSKIP(qPrintable(missing));
     }
-    for (const char *program : {ORVANE_EXE, ORVANEPATHS_EXE, STANDIN_EXE, HOLDER_EXE})
+    for (const char *program : {ORVANE_EXE, ORVANEPATHS_EXE, STANDIN_EXE, HOLDER_EXE, LIBRARY_DLL})
         QVERIFY2(QFileInfo::exists(QString::fromUtf8(program)), program);
 
     QVERIFY(m_prefix.isValid());
@@ -346,34 +381,49 @@ void TestWine::updateRestarts_data()
 {
     QTest::addColumn<QString>("name");          // of the library, in the installation
     QTest::addColumn<bool>("relativeWorkpath"); // "upd", started from the directory "start"
-    QTest::addColumn<bool>("held");             // held open past the removal attempts
-    QTest::addColumn<bool>("readOnly");         // the installed file has the read-only attribute
-    QTest::addColumn<bool>("missing"); // a second name without a new version, reported after all
+    // "open": held open without delete sharing past the removal attempts;
+    // "loaded": loaded as a library by a program that runs on
+    QTest::addColumn<QString>("holder");
+    QTest::addColumn<bool>("readOnly"); // the installed file has the read-only attribute
+    QTest::addColumn<bool>("missing");  // a second name without a new version, reported after all
+    QTest::addColumn<bool>("planted");  // cmd.exe, ping.exe, notepad.exe in the working directory
+    // reports of a chain that never ran and of one that still runs lie in
+    // the working directory
+    QTest::addColumn<bool>("reports");
 
     const QString plugin = "plugins/lib.dll";
-    QTest::newRow("replaced at once") << plugin << false << false << false << false;
+    QTest::newRow("replaced at once; the reports of a chain that never ran are removed")
+        << plugin << false << "" << false << false << false << true;
     QTest::newRow("backslash-separated name, replaced at once")
-        << "plugins\\lib.dll" << false << false << false << false;
-    QTest::newRow("read-only file replaced at once") << plugin << false << false << true << false;
-    QTest::newRow("relative workpath") << plugin << true << false << false << false;
-    QTest::newRow("held, copied once released") << plugin << false << true << false << false;
-    QTest::newRow("held, relative workpath, another file missing")
-        << plugin << true << true << false << true;
+        << "plugins\\lib.dll" << false << "" << false << false << false << false;
+    QTest::newRow("read-only file replaced at once")
+        << plugin << false << "" << true << false << false << false;
+    QTest::newRow("relative workpath") << plugin << true << "" << false << false << false << false;
+    QTest::newRow(
+        "loaded by a running program, read-only, replaced at once; the old image stays aside")
+        << plugin << false << "loaded" << true << false << false << false;
+    QTest::newRow("held, copied once released; no planted program runs")
+        << plugin << false << "open" << false << false << true << false;
+    QTest::newRow("held, relative workpath, another file missing; no planted program runs")
+        << plugin << true << "open" << false << true << true << false;
     // Characters that mean something to the interpreter stay plain text.
     QTest::newRow("held, interpreter's characters in the path")
-        << "Обновление & (x) ^!/lib 1.dll" << false << true << false << false;
+        << "Обновление & (x) ^!/lib 1.dll" << false << "open" << false << false << false << false;
 }
 
 // The update of one library, then the restart: the restarted program starts
 // the installer without arguments, in the same working directory as the
-// first start, with clientslibs in PATH once.
+// first start, with clientslibs in PATH once and none of the interpreter's
+// variables.
 void TestWine::updateRestarts()
 {
     QFETCH(QString, name);
     QFETCH(bool, relativeWorkpath);
-    QFETCH(bool, held);
+    QFETCH(QString, holder);
     QFETCH(bool, readOnly);
     QFETCH(bool, missing);
+    QFETCH(bool, planted);
+    QFETCH(bool, reports);
     TempInstallation installation = install();
     QVERIFY(installation.isValid());
     QString startDir = installation.path();
@@ -385,16 +435,38 @@ void TestWine::updateRestarts()
         QVERIFY(QDir().mkpath(startDir));
     }
     const QString lib = installation.path() + '/' + QString(name).replace('\\', '/');
-    QVERIFY(writeFile(lib, "old lib"));
+    // A library that is loaded must be one.
+    const QByteArray old = holder == "loaded" ? readFile(LIBRARY_DLL) : QByteArray("old lib");
+    QVERIFY(writeFile(lib, old));
     QVERIFY(writeFile(QString(workDir + '/' + name + '_').replace('\\', '/'), "new lib"));
     if (readOnly)
         QVERIFY(QFile::setPermissions(lib, QFileDevice::ReadOwner | QFileDevice::ReadOther));
+    if (planted)
+        QVERIFY(plantPrograms(workDir));
 
-    QProcess holder;
-    if (held) {
+    // A chain still runs while a process its program started does: an
+    // installer that lingers after Orvane has ended stands for one.
+    QString running;
+    const QString neverRan = ".Orvane-report-4000000001-2";
+    if (reports) {
+        QProcessEnvironment environment = m_environment;
+        environment.insert("STANDIN_LINGER_MS", "60000");
+        QCOMPARE(run(installation, {"x"}, environment).exitCode, 0);
+        const QJsonObject record = waitForRecord(workDir, "Hultrex", 30000);
+        QVERIFY(record.value("starter").toInt() > 0);
+        QVERIFY(QFile::remove(workDir + "/Hultrex-received.json"));
+        running = ".Orvane-report-" + QString::number(record.value("starter").toInt()) + "-2";
+        QVERIFY(writeFile(workDir + '/' + running, "a running chain's"));
+        QVERIFY(writeFile(workDir + '/' + neverRan, "a chain's that never ran"));
+    }
+
+    QProcess holding;
+    if (!holder.isEmpty()) {
         QVERIFY(installation.addExecutable(HOLDER_EXE, "holder.exe"));
-        holder.setProcessEnvironment(m_environment);
-        holder.start(m_wine, {installation.path() + "/holder.exe", windowsPath(lib)});
+        holding.setProcessEnvironment(m_environment);
+        holding.start(m_wine, QStringList{installation.path() + "/holder.exe"} +
+                                  (holder == "loaded" ? QStringList{"--load"} : QStringList()) +
+                                  QStringList{windowsPath(lib)});
         QVERIFY(waitForFile(lib + ".held", 30000));
     }
 
@@ -402,13 +474,13 @@ void TestWine::updateRestarts()
         installation, QStringList{"-r", name} + (missing ? QStringList{"gone.dll"} : QStringList()),
         startDir);
     QCOMPARE(result.exitCode, 0);
-    if (held) {
+    if (holder == "open") {
         // The file goes to the hidden interpreter, which copies it once the
         // holder has let go, after the program has ended.
         QVERIFY2(result.output.contains(cp1251(name)), result.output.constData());
-        QCOMPARE(readFile(lib), QByteArray("old lib"));
+        QCOMPARE(readFile(lib), old);
         QVERIFY(writeFile(lib + ".release", ""));
-        QVERIFY(holder.waitForFinished(30000));
+        QVERIFY(holding.waitForFinished(30000));
     } else {
         QVERIFY2(result.output.contains("Success!"), result.output.constData());
         QCOMPARE(readFile(lib), QByteArray("new lib"));
@@ -421,7 +493,9 @@ void TestWine::updateRestarts()
     QVERIFY(QFileInfo(lib).isWritable());
     QCOMPARE(record.value("cwd").toString().toLower(), nativeWindowsPath(workDir).toLower());
     QCOMPARE(record.value("PATH").toString().count("clientslibs"), 1);
-    // The other failure is reported once the copy has been made.
+    QCOMPARE(record.value("orvaneVariables").toArray(), QJsonArray());
+    // The other failure is reported once the copy has been made, in the
+    // system's editor.
     if (missing) {
         QCOMPARE(readFile(workDir + "/Orvane.err"),
                  cp1251("Файл " + windowsPath(workDir) + "/gone.dll_ не существует."));
@@ -431,8 +505,19 @@ void TestWine::updateRestarts()
         m_display.xdotool({"windowkill", notepad});
     }
     QCOMPARE(QFile::exists(workDir + "/Orvane.err"), missing);
+    QCOMPARE(plantedThatRan(workDir), QStringList());
     QCOMPARE(QDir(workDir).entryList({".Orvane-report-*"}, QDir::Files | QDir::Hidden),
-             QStringList());
+             reports ? QStringList{running} : QStringList());
+    // The old image of a library still loaded stays aside, writable, for a
+    // later run to remove.
+    const QStringList asides = asidesOf(lib);
+    QCOMPARE(asides.size(), holder == "loaded" ? 1 : 0);
+    if (holder == "loaded") {
+        QCOMPARE(readFile(QFileInfo(lib).dir().filePath(asides.first())), old);
+        QVERIFY(QFileInfo(QFileInfo(lib).dir().filePath(asides.first())).isWritable());
+        QVERIFY(writeFile(lib + ".release", ""));
+        QVERIFY(holding.waitForFinished(30000));
+    }
     // Nothing staged is left beside the library.
     QCOMPARE(QFileInfo(lib).dir().entryList({".*.orvane-new-*", ".Orvane-deferred-*"},
                                             QDir::Files | QDir::Hidden),
@@ -445,21 +530,49 @@ void TestWine::replacesRunningProgram()
     // the update shows which program the name now holds.
     TempInstallation installation = install();
     QVERIFY(installation.isValid());
-    QVERIFY(QFile::copy(STANDIN_EXE, installation.workDir() + "/Orvane.exe_") ||
-            (QDir().mkpath(installation.workDir()) &&
-             QFile::copy(STANDIN_EXE, installation.workDir() + "/Orvane.exe_")));
+    QVERIFY(writeFile(installation.workDir() + "/Orvane.exe_", readFile(STANDIN_EXE)));
 
     const TempInstallation::Result result = run(installation, {"-r", "Orvane.exe"});
     QCOMPARE(result.exitCode, 0);
-    QVERIFY2(result.output.contains("Orvane.exe"), result.output.constData());
-    QVERIFY(!result.output.contains("Success!"));
-    // After the hidden interpreter's wait the new version has replaced the
-    // program that was running, and it is the one started again.
-    // It starts where the first Orvane was started: the installation.
-    const QJsonObject record = waitForRecord(installation.path(), "Orvane", 60000);
+    // The running program steps aside for its new version at once, and the
+    // new version is started directly, where the first Orvane was started:
+    // the installation.
+    QVERIFY2(result.output.contains("Success!"), result.output.constData());
+    const QJsonObject record = waitForRecord(installation.path(), "Orvane", 30000);
     QVERIFY2(!record.isEmpty(), installation.outputSoFar().constData());
     QCOMPARE(readFile(installation.programPath()), readFile(STANDIN_EXE));
     QVERIFY(!QFile::exists(installation.workDir() + "/Orvane.err"));
+    const QStringList asides = asidesOf(installation.programPath());
+    QCOMPARE(asides.size(), 1);
+    QCOMPARE(readFile(installation.path() + '/' + asides.first()), readFile(ORVANE_EXE));
+
+    // The next update: the program that stepped aside has ended and goes. A
+    // library a program still has loaded stays aside. A run killed between
+    // its two renames left the old version of a library whose name is free:
+    // it gets the name back before anything else.
+    QVERIFY(QFile::remove(installation.programPath()));
+    QVERIFY(QFile::copy(ORVANE_EXE, installation.programPath()));
+    const QString held = installation.path() + "/.held.dll.orvane-old-Held01";
+    QVERIFY(QFile::copy(LIBRARY_DLL, held));
+    QVERIFY(installation.writeFile("held.dll", "new held"));
+    QVERIFY(installation.addExecutable(HOLDER_EXE, "holder.exe"));
+    QProcess holding;
+    holding.setProcessEnvironment(m_environment);
+    holding.start(m_wine, {installation.path() + "/holder.exe", "--load", windowsPath(held)});
+    QVERIFY(waitForFile(held + ".held", 30000));
+    QVERIFY(installation.writeFile(".lib.dll.orvane-old-Kill01", "old lib"));
+    QVERIFY(installation.writeFile("workdir/other.dll_", "new other"));
+
+    const TempInstallation::Result next = run(installation, {"-r", "other.dll"});
+    QVERIFY2(next.output.contains("Success!"), next.output.constData());
+    QVERIFY(!waitForRecord(installation.workDir(), "Hultrex", 30000).isEmpty());
+    QCOMPARE(asidesOf(installation.programPath()), QStringList());
+    QCOMPARE(readFile(installation.path() + "/lib.dll"), QByteArray("old lib"));
+    QCOMPARE(asidesOf(installation.path() + "/lib.dll"), QStringList());
+    QVERIFY(QFile::exists(held));
+    QCOMPARE(readFile(installation.path() + "/other.dll"), QByteArray("new other"));
+    QVERIFY(writeFile(held + ".release", ""));
+    QVERIFY(holding.waitForFinished(30000));
 }
 
 // A directory as the new version is neither staged nor left to the
@@ -497,6 +610,8 @@ void TestWine::missingSourcesOpenErrorFile()
     // No lock file can be made where a directory stands: said at once, and
     // the update goes on.
     QVERIFY(QDir().mkpath(installation.workDir() + "/Orvane.lock"));
+    // A notepad.exe among the downloads is not the editor.
+    QVERIFY(plantPrograms(installation.workDir()));
 
     const TempInstallation::Result result = run(installation, {"-r", "a.dll", "b.dll"});
     QCOMPARE(result.exitCode, 0);
@@ -510,6 +625,7 @@ void TestWine::missingSourcesOpenErrorFile()
     QVERIFY2(!m_display.waitForWindow("Orvane.err", nullptr, 20000).isEmpty(),
              installation.outputSoFar().constData());
     QVERIFY(!QFile::exists(installation.workDir() + "/Hultrex-received.json"));
+    QCOMPARE(plantedThatRan(installation.workDir()), QStringList());
 }
 
 void TestWine::unicodeEnvironment_data()

@@ -5,7 +5,8 @@
 // reports the interpreter puts in place, as Orvane does (a path on Wine's
 // drive Z: is the same path here). Prints the line's length in UTF-16 code
 // units.
-// Usage: commandlinefile LINE VARIABLES RESTART START-DIRECTORY ERROR-FILE [TARGET SOURCE]...
+// Usage: commandlinefile LINE VARIABLES RESTART START-DIRECTORY ERROR-FILE SYSTEM-DIRECTORY
+//        WINDOWS-DIRECTORY [TARGET SOURCE]...
 
 #include "platform/process.h"
 #include "update/deferredcopy.h"
@@ -29,15 +30,15 @@ static bool writeUtf16(const QString &path, const QString &text)
 
 int main(int argc, char *argv[])
 {
-    if (argc < 6 || argc % 2 == 1) {
+    if (argc < 8 || argc % 2 == 1) {
         std::fprintf(stderr,
                      "usage: %s LINE VARIABLES RESTART START-DIRECTORY ERROR-FILE "
-                     "[TARGET SOURCE]...\n",
+                     "SYSTEM-DIRECTORY WINDOWS-DIRECTORY [TARGET SOURCE]...\n",
                      argv[0]);
         return 2;
     }
     Update::DeferredCopy copy;
-    for (int i = 6; i + 1 < argc; i += 2)
+    for (int i = 8; i + 1 < argc; i += 2)
         copy.copies.append({QString::fromLocal8Bit(argv[i]), QString::fromLocal8Bit(argv[i + 1])});
     copy.restartProgram = QString::fromLocal8Bit(argv[3]);
     copy.startDirectory = QString::fromLocal8Bit(argv[4]);
@@ -45,7 +46,8 @@ int main(int argc, char *argv[])
     const qint64 chain = QCoreApplication::applicationPid();
     const QString commandLine = Update::deferredCopyCommandLine(copy.copies.size(), false);
     QProcessEnvironment variables;
-    for (const auto &variable : Update::deferredCopyVariables(copy, chain))
+    for (const auto &variable : Update::deferredCopyVariables(
+             copy, chain, QString::fromLocal8Bit(argv[6]), QString::fromLocal8Bit(argv[7])))
         variables.insert(variable.first, variable.second);
     for (const auto &report : Update::deferredCopyReports(copy, chain)) {
         if (Update::writeErrorFile(QString(report.first).remove(QStringLiteral("Z:")),

@@ -3,7 +3,9 @@
 # starts the hidden interpreter is compiled with MinGW-w64 into a small
 # driver, which starts a command line built by Orvane's own code (written by
 # the host-side helper). The real cmd.exe must wait, copy every file over its
-# target and start the program again. Outside CI a missing tool skips the
+# target and start the program again. The Qt-free replacement is checked the
+# same way where no Orvane.exe can make it fail: the old file gets its name
+# back when its new version cannot take it. Outside CI a missing tool skips the
 # check (exit code 77); in CI it fails.
 # Usage: windeferredcopy.sh COMMANDLINEFILE-HELPER PROJECT-SOURCE-DIR
 set -euo pipefail
@@ -49,6 +51,8 @@ mkdir -p "$work/app/sub dir" "$work/app/$odd" "$work/app/$percent" "$work/workdi
     "$work/workdir/$odd" "$work/workdir/$percent" "$work/start $odd"
 "$cxx" "${flags[@]}" -o "$work/driver.exe" "$source_dir/tests/update/wine/driver.cpp" \
     "$source_dir/platform/hiddenprocess_win.cpp"
+"$cxx" "${flags[@]}" -o "$work/renameback.exe" "$source_dir/tests/update/wine/renameback.cpp" \
+    "$source_dir/platform/filereplace_win.cpp"
 # Stands in for the restarted program: records its command line and its
 # current directory.
 "$cxx" "${flags[@]}" -o "$work/app/Orvane.exe" "$source_dir/tests/update/wine/marker.cpp"
@@ -108,7 +112,7 @@ grep -q '%OS%' "$work/probe.out" 2>/dev/null || rescans=yes
 
 z=Z:$work
 "$helper" "$work/line.txt" "$work/variables.txt" "$z/app/Orvane.exe" "$z/start $odd" \
-    "$z/workdir/Orvane.err" \
+    "$z/workdir/Orvane.err" 'C:\windows\system32' 'C:\windows' \
     "$z/app/a.dll" "$z/workdir/a.dll_" \
     "$z/app/sub dir/b 1.dll" "$z/workdir/sub dir/b 1.dll_" \
     "$z/app/новый.dll" "$z/workdir/новый.dll_" \
@@ -142,6 +146,14 @@ check "no temporary file left" \
     "$(find "$work/app" -name '.Orvane-deferred-*' | wc -l)" 0
 check "no report left, no error file" \
     "$(find "$work/workdir" -name '.Orvane-report-*' -o -name Orvane.err | wc -l)" 0
+
+mkdir "$work/renameback"
+if "$wine" "$work/renameback.exe" "Z:$work/renameback" | tr -d '\r'; then
+    echo "ok: a failed second rename gives the old file its name back"
+else
+    echo "FAIL: a failed second rename gives the old file its name back"
+    failed=1
+fi
 
 # The buffer's boundary: 999 code units and the NUL fit, 1000 are refused.
 for length in 999 1000; do
