@@ -13,8 +13,9 @@ ORVANE_BUILD_PACKAGES=(
 )
 # What the tests and checks need on top: Qt 6, the sanitizer and fuzzing
 # compilers, the style tools, a virtual X display with X resources for the
-# desktop's scale, and MinGW-w64 with Wine for the Windows parts, with fonts
-# that stand in for Windows' dialog fonts.
+# desktop's scale, MinGW-w64 with Wine for the Windows parts, with fonts
+# that stand in for Windows' dialog fonts, and for the power-cut stage QEMU,
+# a static BusyBox for the guest, cpio for its initramfs and the ext4 tools.
 # shellcheck disable=SC2034
 ORVANE_TEST_PACKAGES=(
     pkg-config python3
@@ -25,6 +26,7 @@ ORVANE_TEST_PACKAGES=(
     binutils-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine64
     fonts-liberation
     dpkg-dev make perl
+    qemu-system-x86 busybox-static cpio e2fsprogs
 )
 
 # as_root COMMAND...: runs the command as root, through sudo when this shell
