@@ -503,30 +503,30 @@ trial() {
     rm -rf "$t"
 }
 
-# run_trials SPEC...: the trials ("ID CASE OPTIONS EVENT DELAY"), JOBS at a
+# run_trials PLAN...: the trials ("ID CASE OPTIONS EVENT DELAY"), JOBS at a
 # time; a trial in which the guest's kernel crashed runs once more.
 run_trials() {
-    local specs=("$@") spec round crashed words
+    local plans=("$@") plan round crashed words
     for round in 1 2; do
-        for spec in "${specs[@]}"; do
+        for plan in "${plans[@]}"; do
             while [ "$(jobs -rp | wc -l)" -ge "$jobs" ]; do
                 wait -n || true
             done
-            # shellcheck disable=SC2086 # the spec's words
-            trial $spec &
+            # shellcheck disable=SC2086 # the plan's words
+            trial $plan &
         done
         wait
         crashed=()
-        for spec in "${specs[@]}"; do
-            read -r -a words <<<"$spec"
+        for plan in "${plans[@]}"; do
+            read -r -a words <<<"$plan"
             [ -f "$run/${words[0]}.result" ] || echo "${words[1]} ${words[2]} error" >"$run/${words[0]}.result"
-            [ "$(cut -d' ' -f3 "$run/${words[0]}.result")" != crash ] || crashed+=("$spec")
+            [ "$(cut -d' ' -f3 "$run/${words[0]}.result")" != crash ] || crashed+=("$plan")
         done
         if [ "${#crashed[@]}" = 0 ] || [ "$round" = 2 ]; then
             break
         fi
         echo "power-cut stage: the guest's kernel crashed in ${#crashed[@]} trials; once more"
-        specs=("${crashed[@]}")
+        plans=("${crashed[@]}")
     done
 }
 field() { cut -d' ' -f"$2" "$run/$1.result"; }
@@ -554,21 +554,21 @@ cut_at() {
         echo $(($2 + random % ($3 + 1)))
     fi
 }
-specs=()
+plans=()
 for ((i = 1; i <= update_trials || i <= control_trials || i <= deferred_trials; i++)); do
     if [ "$i" -le "$update_trials" ]; then
-        specs+=("u$i update defaults go $(cut_at "$i" "$update_ms" "$writeback_ms")")
-        specs+=("n$i update $harsh go $(cut_at "$i" "$update_ms" "$harsh_writeback_ms")")
+        plans+=("u$i update defaults go $(cut_at "$i" "$update_ms" "$writeback_ms")")
+        plans+=("n$i update $harsh go $(cut_at "$i" "$update_ms" "$harsh_writeback_ms")")
     fi
     if [ "$i" -le "$control_trials" ]; then
-        specs+=("c$i control $harsh go $(cut_at "$i" "$control_ms" "$harsh_writeback_ms")")
+        plans+=("c$i control $harsh go $(cut_at "$i" "$control_ms" "$harsh_writeback_ms")")
     fi
     if [ "$i" -le "$deferred_trials" ]; then
-        specs+=("d$i deferred defaults released $(cut_at "$i" "$deferred_ms" "$writeback_ms")")
-        specs+=("e$i deferred $harsh released $(cut_at "$i" "$deferred_ms" "$harsh_writeback_ms")")
+        plans+=("d$i deferred defaults released $(cut_at "$i" "$deferred_ms" "$writeback_ms")")
+        plans+=("e$i deferred $harsh released $(cut_at "$i" "$deferred_ms" "$harsh_writeback_ms")")
     fi
 done
-run_trials "${specs[@]}"
+run_trials "${plans[@]}"
 
 # ---- the verdict ---------------------------------------------------------
 failed=0
@@ -593,9 +593,9 @@ summary() {
     summary_files=$files summary_errors=$errors
 }
 echo "== power-cut stage: results (seed $seed)"
-for spec in "update, default options:u[1-9]*" "update, $harsh:n[1-9]*" \
+for plan in "update, default options:u[1-9]*" "update, $harsh:n[1-9]*" \
     "deferred copy, default options:d[1-9]*" "deferred copy, $harsh:e[1-9]*"; do
-    summary "${spec%%:*}" "${spec#*:}"
+    summary "${plan%%:*}" "${plan#*:}"
     if [ "$summary_files" != 0 ] || [ "$summary_errors" != 0 ]; then
         failed=1
     fi
