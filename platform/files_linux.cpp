@@ -50,18 +50,17 @@ std::optional<QByteArray> readRegularFile(const QString &path, qint64 maxBytes)
     struct stat status = {};
     if (::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode) &&
         status.st_size <= maxBytes) {
-        // One byte more than allowed shows a file that grew meanwhile.
-        QByteArray bytes(int(maxBytes) + 1, Qt::Uninitialized);
-        qint64 got = 0;
+        // Read to the end, not to the size: a file may grow meanwhile, and
+        // the kernel's own files tell no size at all.
+        QByteArray bytes;
+        bytes.reserve(int(status.st_size));
+        char block[65536];
         ssize_t now = 0;
-        while (got < bytes.size() &&
-               ((now = ::read(descriptor, bytes.data() + got, size_t(bytes.size() - got))) > 0 ||
-                (now < 0 && errno == EINTR)))
-            got += qMax<ssize_t>(now, 0);
-        if (now >= 0 && got <= maxBytes) {
-            bytes.truncate(int(got));
+        while (bytes.size() <= maxBytes &&
+               ((now = ::read(descriptor, block, sizeof block)) > 0 || (now < 0 && errno == EINTR)))
+            bytes.append(block, int(qMax<ssize_t>(now, 0)));
+        if (now == 0 && bytes.size() <= maxBytes)
             content = bytes;
-        }
     }
     ::close(descriptor);
     return content;

@@ -12,10 +12,11 @@ namespace Platform {
 // Suffix of executable file names (".exe" on Windows, empty elsewhere).
 QString executableSuffix();
 
-// Starts program with exactly these arguments (escaped bytes included), this
-// environment and this current directory (an empty one means the caller's),
-// detached: it inherits the standard channels and lives on after this
-// process has ended.
+// Starts program, an absolute path (never searched for: the current
+// directory holds downloads), with exactly these arguments (escaped bytes
+// included), this environment and this current directory (an empty one
+// means the caller's), detached: it inherits the standard channels and
+// lives on after this process has ended.
 bool startDetached(const QString &program, const QStringList &arguments,
                    const QProcessEnvironment &environment,
                    const QString &workingDirectory = QString());

@@ -9,11 +9,13 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <limits>
 #include <vector>
 
 namespace Platform {
@@ -75,7 +77,7 @@ bool startDetachedBytes(QByteArrayList arguments, const QProcessEnvironment &env
         if (grandchild == 0) {
             ::setsid();
             if (workingDirectory.isEmpty() || ::chdir(workingDirectory.constData()) == 0)
-                ::execvpe(argv[0], argv.data(), envp.data());
+                ::execve(argv[0], argv.data(), envp.data());
         }
         // A failed fork, chdir or exec: the report says the start failed.
         const int error = errno;
@@ -126,10 +128,14 @@ QString findProgram(const QString &name, const QProcessEnvironment &environment)
 
 bool processRunsWith(qint64 pid, const QByteArray &argument)
 {
-    const QByteArray arguments =
-        readRegularFile(QStringLiteral("/proc/%1/cmdline").arg(pid), 1 << 20)
-            .value_or(QByteArray());
-    return arguments.split('\0').contains(argument);
+    const std::optional<QByteArray> arguments =
+        readRegularFile(QStringLiteral("/proc/%1/cmdline").arg(pid), 1 << 20);
+    if (!arguments) {
+        // No readable /proc: whether the process lives at all must do.
+        return pid > 0 && pid <= std::numeric_limits<pid_t>::max() &&
+               (::kill(pid_t(pid), 0) == 0 || errno == EPERM);
+    }
+    return arguments->split('\0').contains(argument);
 }
 
 bool startEditor(const QString &filePath, const QProcessEnvironment &environment)

@@ -157,6 +157,8 @@ void TestLauncher::workingDirectory_data()
     QTest::newRow("a FIFO: like no file") << QByteArray("<fifo>") << QString() << "workdir";
     QTest::newRow("a link to an endless device: like no file")
         << QByteArray("<zero>") << QString() << "workdir";
+    QTest::newRow("longer than any path: like no file")
+        << QByteArray(64 * 1024 + 1, 'a') << QString() << "workdir";
 }
 
 void TestLauncher::workingDirectory()

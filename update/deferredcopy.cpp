@@ -187,7 +187,7 @@ QStringList deferredCopyShellArguments(const DeferredCopy &copy, const QString &
     static const QString script = QString::fromUtf8(deferredCopyScript);
     QStringList arguments{QStringLiteral("-c"),
                           script,
-                          QStringLiteral("orvane-update"),
+                          QLatin1String(deferredCopyMark),
                           copy.restartProgram,
                           copy.startDirectory,
                           copy.errorFile,
