@@ -302,24 +302,25 @@ QString deadDisplay()
     }
 }
 
-static bool processMentions(const QByteArray &needle)
+QList<qint64> processesMentioning(const QString &text)
 {
+    const QByteArray needle = QFile::encodeName(text);
+    QList<qint64> found;
     QDirIterator processes(QStringLiteral("/proc"), QDir::Dirs | QDir::NoDotAndDotDot);
     while (processes.hasNext()) {
         const QString cmdline = processes.next() + QStringLiteral("/cmdline");
         if (processes.fileName() != QString::number(QCoreApplication::applicationPid()) &&
             readFile(cmdline).contains(needle))
-            return true;
+            found.append(processes.fileName().toLongLong());
     }
-    return false;
+    return found;
 }
 
 bool waitWhileProcessMentions(const QString &text, int timeoutMs)
 {
-    const QByteArray needle = QFile::encodeName(text);
     QElapsedTimer timer;
     timer.start();
-    while (processMentions(needle)) {
+    while (!processesMentioning(text).isEmpty()) {
         if (timer.elapsed() >= timeoutMs)
             return false;
         QThread::msleep(50);

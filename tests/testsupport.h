@@ -105,6 +105,10 @@ private:
     QString m_name;
 };
 
+// The ids of the processes other than this one whose command line mentions
+// text.
+QList<qint64> processesMentioning(const QString &text);
+
 // Polls until no process other than this one has a command line that
 // mentions text; false when one still does after timeoutMs.
 bool waitWhileProcessMentions(const QString &text, int timeoutMs);

@@ -166,6 +166,11 @@ Recovery finishRecordedUpdate(const QString &workDir, int waitMs)
         for (const RecordEntry &entry : record->entries)
             finisher.finish(entry);
         finisher.flushDirectories();
+        // The deferred copy's report is this one now: the failures it was to
+        // report first, then what is still not done.
+        finisher.outcome().errors = record->otherErrors + finisher.outcome().errors;
+        if (record->handedOver && finisher.outcome().errors.isEmpty())
+            QFile::remove(errorFilePath(workDir));
         for (const QString &directory : finisher.directories())
             removeLeftovers(directory);
         if (finisher.outcome().errors.isEmpty())

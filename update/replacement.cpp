@@ -380,11 +380,11 @@ PassResult otherUpdateResult(const QString &workDir)
 }
 
 // The record, naming this run as its writer.
-bool writeRecordOfThisRun(const QString &workDir, UpdateRecord record, QString *reason)
+bool writeRecordOfThisRun(const QString &workDir, UpdateRecord *record, QString *reason)
 {
-    record.host = QSysInfo::machineHostName();
-    record.writer = QCoreApplication::applicationPid();
-    return writeRecord(workDir, record, reason);
+    record->host = QSysInfo::machineHostName();
+    record->writer = QCoreApplication::applicationPid();
+    return writeRecord(workDir, *record, reason);
 }
 
 } // namespace
@@ -432,7 +432,12 @@ PassResult replaceFiles(const QStringList &names, const QString &appDir, const Q
     // A deferred copy that runs holds the installation as the lock does:
     // whatever it copies must not end up over a newer version.
     const QString recordPath = recordFilePath(workDir);
-    while (taken != Lock::TakenByOther && recordedCopyRunsAt(recordPath)) {
+    for (bool told = false; taken != Lock::TakenByOther && recordedCopyRunsAt(recordPath);
+         told = true) {
+        if (!told)
+            pass.addDiagnostic(QStringLiteral("Waiting for the deferred copy of the update "
+                                              "recorded in ") +
+                               recordPath);
         if (waited.elapsed() >= lockWait) {
             lock->unlock();
             return otherUpdateResult(workDir);
@@ -468,7 +473,7 @@ PassResult replaceFiles(const QStringList &names, const QString &appDir, const Q
     for (const QString &name : names)
         staging.entries.append({appDir + QLatin1Char('/') + name, QString(),
                                 workDir + QLatin1Char('/') + name + QLatin1Char('_')});
-    if (!writeRecordOfThisRun(workDir, staging, &reason)) {
+    if (!writeRecordOfThisRun(workDir, &staging, &reason)) {
         for (const QString &name : names)
             pass.addError(
                 cannotCopyMessage(workDir + QLatin1Char('/') + name + QLatin1Char('_'), reason));
@@ -478,7 +483,8 @@ PassResult replaceFiles(const QStringList &names, const QString &appDir, const Q
         pass.stage(name);
     pass.flushStaged();
     // From here on it is finished.
-    if (!writeRecordOfThisRun(workDir, pass.readyRecord(), &reason))
+    UpdateRecord ready = pass.readyRecord();
+    if (!writeRecordOfThisRun(workDir, &ready, &reason))
         pass.abandon(reason);
     else
         pass.replaceStaged();
@@ -489,6 +495,7 @@ PassResult replaceFiles(const QStringList &names, const QString &appDir, const Q
     result.lock = lock;
     result.workDir = workDir;
     result.recorded = true;
+    result.record = ready;
     return result;
 }
 

@@ -24,6 +24,22 @@ void forgetRecord(const PassResult &pass)
                                recordFilePath(pass.workDir) + QStringLiteral(": ") + reason);
 }
 
+// The record learns the failures that the deferred copy reports, so that a
+// start that finishes the update for a copy that never ran reports them too.
+// Should that fail, the record as it is still finishes the copies.
+void handOverRecord(const PassResult &pass)
+{
+    if (!pass.recorded)
+        return;
+    UpdateRecord record = pass.record;
+    record.handedOver = true;
+    record.otherErrors = pass.otherErrors;
+    QString reason;
+    if (!writeRecord(pass.workDir, record, &reason))
+        Installation::logError("Error. Can't write the update's record ",
+                               recordFilePath(pass.workDir) + QStringLiteral(": ") + reason);
+}
+
 } // namespace
 
 Installation::ExitCode finish(const PassResult &pass, const QString &restartProgram,
@@ -37,6 +53,8 @@ Installation::ExitCode finish(const PassResult &pass, const QString &restartProg
     const QString path = errorFilePath(workDir);
     // The interpreter reports the other errors once it has run, and its own
     // failures; the log keeps every message now.
+    if (!pass.pending.isEmpty())
+        handOverRecord(pass);
     if (!pass.pending.isEmpty() &&
         startDeferredCopy({pass.pending, pass.otherErrors, path, restartProgram, startDirectory,
                            pass.recorded ? recordFilePath(pass.workDir) : QString()},

@@ -9,6 +9,8 @@
 
 #include <QtTest>
 
+#include <csignal>
+
 #include <unistd.h>
 
 namespace {
@@ -390,25 +392,35 @@ void TestWine::updateRestarts_data()
     // reports of a chain that never ran and of one that still runs lie in
     // the working directory
     QTest::addColumn<bool>("reports");
+    // With a held file: "killed", the interpreter killed during its wait, so
+    // that the next plain start copies the file; "second", a second update of
+    // the file while the copy is pending, which waits for it.
+    QTest::addColumn<QString>("interrupt");
 
     const QString plugin = "plugins/lib.dll";
     QTest::newRow("replaced at once; the reports of a chain that never ran are removed")
-        << plugin << false << "" << false << false << false << true;
+        << plugin << false << "" << false << false << false << true << QString();
     QTest::newRow("backslash-separated name, replaced at once")
-        << "plugins\\lib.dll" << false << "" << false << false << false << false;
+        << "plugins\\lib.dll" << false << "" << false << false << false << false << QString();
     QTest::newRow("read-only file replaced at once")
-        << plugin << false << "" << true << false << false << false;
-    QTest::newRow("relative workpath") << plugin << true << "" << false << false << false << false;
+        << plugin << false << "" << true << false << false << false << QString();
+    QTest::newRow("relative workpath")
+        << plugin << true << "" << false << false << false << false << QString();
     QTest::newRow(
         "loaded by a running program, read-only, replaced at once; the old image stays aside")
-        << plugin << false << "loaded" << true << false << false << false;
+        << plugin << false << "loaded" << true << false << false << false << QString();
     QTest::newRow("held, copied once released; no planted program runs")
-        << plugin << false << "open" << false << false << true << false;
+        << plugin << false << "open" << false << false << true << false << QString();
     QTest::newRow("held, relative workpath, another file missing; no planted program runs")
-        << plugin << true << "open" << false << true << true << false;
+        << plugin << true << "open" << false << true << true << false << QString();
     // Characters that mean something to the interpreter stay plain text.
     QTest::newRow("held, interpreter's characters in the path")
-        << "Обновление & (x) ^!/lib 1.dll" << false << "open" << false << false << false << false;
+        << "Обновление & (x) ^!/lib 1.dll" << false << "open" << false << false << false << false
+        << QString();
+    QTest::newRow("held; the interpreter killed during its wait: the next start copies")
+        << plugin << false << "open" << false << false << false << false << "killed";
+    QTest::newRow("held; a second update while the copy is pending waits for it")
+        << plugin << false << "open" << false << false << false << false << "second";
 }
 
 // The update of one library, then the restart: the restarted program starts
@@ -424,6 +436,7 @@ void TestWine::updateRestarts()
     QFETCH(bool, missing);
     QFETCH(bool, planted);
     QFETCH(bool, reports);
+    QFETCH(QString, interrupt);
     TempInstallation installation = install();
     QVERIFY(installation.isValid());
     QString startDir = installation.path();
@@ -479,8 +492,29 @@ void TestWine::updateRestarts()
         // holder has let go, after the program has ended.
         QVERIFY2(result.output.contains(cp1251(name)), result.output.constData());
         QCOMPARE(readFile(lib), old);
+        // The interpreter names its variables, not the paths.
+        const QString interpreter = "%ORVANE_P%";
+        if (interrupt == "killed") {
+            // (Wine may show it as more than one process.)
+            const QList<qint64> interpreters = processesMentioning(interpreter);
+            QVERIFY(!interpreters.isEmpty());
+            for (const qint64 pid : interpreters)
+                ::kill(pid_t(pid), SIGKILL);
+            QVERIFY(waitWhileProcessMentions(interpreter, 10000));
+        }
         QVERIFY(writeFile(lib + ".release", ""));
         QVERIFY(holding.waitForFinished(30000));
+        if (interrupt == "killed") {
+            QVERIFY(QFileInfo::exists(workDir + "/Orvane.journal"));
+            QCOMPARE(run(installation, {}, startDir).exitCode, 0);
+        } else if (interrupt == "second") {
+            QVERIFY(writeFile(QString(workDir + '/' + name + '_').replace('\\', '/'), "newer lib"));
+            const TempInstallation::Result second = run(installation, {"-r", name}, startDir);
+            QVERIFY2(second.output.contains("Success!"), second.output.constData());
+            // It changed nothing before the copy had ended.
+            QVERIFY2(second.output.contains("Waiting for the deferred copy"),
+                     second.output.constData());
+        }
     } else {
         QVERIFY2(result.output.contains("Success!"), result.output.constData());
         QCOMPARE(readFile(lib), QByteArray("new lib"));
@@ -488,7 +522,8 @@ void TestWine::updateRestarts()
     const QJsonObject record = waitForRecord(workDir, "Hultrex", 60000);
     QVERIFY2(!record.isEmpty(), installation.outputSoFar().constData());
     QCOMPARE(recordedArguments(record), QStringList());
-    QCOMPARE(readFile(lib), QByteArray("new lib"));
+    QCOMPARE(readFile(lib), QByteArray(interrupt == "second" ? "newer lib" : "new lib"));
+    QVERIFY(!QFileInfo::exists(workDir + "/Orvane.journal"));
     // The new version keeps its own attributes: it is not read-only.
     QVERIFY(QFileInfo(lib).isWritable());
     QCOMPARE(record.value("cwd").toString().toLower(), nativeWindowsPath(workDir).toLower());
