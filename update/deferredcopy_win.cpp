@@ -21,7 +21,8 @@ bool startDeferredCopy(const DeferredCopy &copy, const QProcessEnvironment &envi
         return false;
     // Only this chain's reports may be shown: the first is the error file.
     QFile::remove(copy.errorFile);
-    const auto reports = deferredCopyReports(copy, chain);
+    const QString host = deferredCopyHost();
+    const auto reports = deferredCopyReports(copy, chain, host);
     const auto removeReports = [&reports] {
         for (const auto &report : reports)
             QFile::remove(report.first);
@@ -35,7 +36,7 @@ bool startDeferredCopy(const DeferredCopy &copy, const QProcessEnvironment &envi
     // The interpreter gets the children's environment with the paths added.
     QProcessEnvironment interpreterEnvironment = environment;
     for (const auto &variable : deferredCopyVariables(copy, chain, Platform::systemDirectory(),
-                                                      Platform::windowsDirectory()))
+                                                      Platform::windowsDirectory(), host))
         interpreterEnvironment.insert(variable.first, variable.second);
     if (Platform::startHiddenCommandLine(commandLine, interpreterEnvironment))
         return true;
@@ -50,9 +51,17 @@ bool deferredCopyRuns(qint64 chain)
     return Platform::startedProcessRuns(chain);
 }
 
+bool deferredCopyMayUse(const QString &, qint64 chain, const QString &host)
+{
+    // Another machine's process ids mean nothing here.
+    return (!host.isEmpty() && host != deferredCopyHost()) ||
+           (chain != 0 && deferredCopyRuns(chain));
+}
+
 void removeAbandonedReports(const QString &workDir)
 {
-    static const QRegularExpression reportName(QStringLiteral("^\\.Orvane-report-(\\d+)-\\d+$"));
+    static const QRegularExpression reportName(
+        QStringLiteral("^\\.Orvane-report-(\\d+)-(?:([0-9a-f]{12})-)?\\d+$"));
     QDir dir(workDir);
     const QStringList entries =
         dir.entryList({QStringLiteral(".Orvane-report-*")}, QDir::Files | QDir::Hidden);
@@ -60,7 +69,7 @@ void removeAbandonedReports(const QString &workDir)
         const QRegularExpressionMatch match = reportName.match(entry);
         bool number = false;
         const qint64 chain = match.captured(1).toLongLong(&number);
-        if (match.hasMatch() && number && !deferredCopyRuns(chain))
+        if (match.hasMatch() && number && !deferredCopyMayUse(entry, chain, match.captured(2)))
             dir.remove(entry);
     }
 }

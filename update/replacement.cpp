@@ -4,6 +4,7 @@
 #include "platform/process.h"
 #include "update/errorreport.h"
 #include "update/paths.h"
+#include "update/permissions.h"
 #include "update/stagedfile.h"
 
 #include <QCoreApplication>
@@ -144,6 +145,7 @@ public:
 
 private:
     void createDirectories(const QString &directory);
+    void givePermissions(const QStringList &missing);
     void removeLeftovers(const QString &directory);
     void addSynced(const QString &directory);
     bool nameDependsOn(const Entry &entry, const QString &directory) const;
@@ -303,6 +305,7 @@ void Pass::createDirectories(const QString &directory)
          path = createdDirectoryOf(path))
         missing.append(path);
     QDir().mkpath(directory);
+    givePermissions(missing);
     // A new directory is a new name in its parent.
     for (const QString &path : qAsConst(missing)) {
         m_created.insert(path);
@@ -313,7 +316,8 @@ void Pass::createDirectories(const QString &directory)
 // Staged files of a run that was killed are removed by the next run that
 // holds the lock, once per directory: no other run can be writing them. So
 // are the temporary files of a deferred copy that was killed, once its
-// interpreter no longer runs, and old versions set aside, once nobody runs
+// interpreter has certainly ended, on this machine or on another that shares
+// the installation (deferredCopyMayUse), and old versions set aside, once nobody runs
 // them any more; one still in use stays for a later run. One whose name is
 // free was left by a run killed between its two renames: it gets its name
 // back before anything else.
@@ -334,9 +338,24 @@ void Pass::removeLeftovers(const QString &directory)
     }
     for (const QString &entry : entries) {
         qint64 chain = 0;
-        if (isStagedFileName(entry) ||
-            (isDeferredCopyFileName(entry, &chain) && (chain == 0 || !deferredCopyRuns(chain))))
+        QString host;
+        if (isStagedFileName(entry) || (isDeferredCopyFileName(entry, &chain, &host) &&
+                                        !deferredCopyMayUse(dir.filePath(entry), chain, host)))
             dir.remove(entry);
+    }
+}
+
+// Created directories take their parent's permissions (permissions.h), not
+// the umask's, outermost first; missing lists them innermost first.
+void Pass::givePermissions(const QStringList &missing)
+{
+    for (auto it = missing.crbegin(); it != missing.crend(); ++it) {
+        const std::optional<unsigned> parent = Platform::permissionBits(createdDirectoryOf(*it));
+        QString reason;
+        if (parent && QFileInfo(*it).isDir() &&
+            !Platform::setPermissionBits(*it, createdDirectoryMode(*parent), &reason))
+            m_diagnostics.append(QStringLiteral("Error. Can't set permissions of ") + *it +
+                                 QStringLiteral(": ") + reason);
     }
 }
 
@@ -364,7 +383,8 @@ PassResult replaceFiles(const QStringList &names, const QString &appDir, const Q
         break;
     case Lock::TakenByOther: {
         PassResult result;
-        result.errors.append(otherUpdateMessage(workDir));
+        const LockHolder holder = lockHolder(lock);
+        result.errors.append(otherUpdateMessage(workDir, lockPath, holder.host, holder.pid));
         result.otherErrors = result.errors;
         return result;
     }

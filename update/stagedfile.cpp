@@ -1,8 +1,10 @@
 #include "update/stagedfile.h"
 
 #include "platform/files.h"
+#include "update/permissions.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QScopeGuard>
 
@@ -73,6 +75,23 @@ QString namedPart(const QString &fileName, const char *infix)
     return fileName.mid(1, infixAt - 1);
 }
 
+// Gives the staged file the permissions it is to have as the target
+// (permissions.h), whatever the umask and the new version's own mode. Whether
+// that works does not matter: the file was created for its owner alone.
+void givePermissions(const QString &stagedPath, const QString &sourcePath,
+                     const QString &targetPath, const QString &directory)
+{
+    const QFileInfo target(targetPath);
+    const std::optional<unsigned> replaced = target.isFile() && !target.isSymLink()
+                                                 ? Platform::permissionBits(targetPath)
+                                                 : std::nullopt;
+    const unsigned mode =
+        installedFileMode(Platform::permissionBits(sourcePath).value_or(0), replaced,
+                          Platform::permissionBits(directory).value_or(0));
+    QString ignored;
+    Platform::setPermissionBits(stagedPath, mode, &ignored);
+}
+
 } // namespace
 
 bool isStagedFileName(const QString &fileName)
@@ -141,10 +160,7 @@ QString copyToStaged(const QString &sourcePath, const QString &directory,
     staged = -1;
     if (!closed)
         return QString();
-    // The new version keeps the permissions it came with, and its owner may in
-    // any case read, write and run it. Whether that works does not matter.
-    QFile::setPermissions(path, source.permissions() | QFileDevice::ReadOwner |
-                                    QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    givePermissions(path, sourcePath, directory + QLatin1Char('/') + targetFileName, directory);
     removeStaged.dismiss();
     return path;
 }

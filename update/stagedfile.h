@@ -34,7 +34,8 @@ QString asideFileName(const QString &targetFileName);
 QString asideTargetName(const QString &fileName);
 
 // Copies the new version at sourcePath into a new staged file in the target's
-// directory and gives it the new version's permissions; the file is written
+// directory and gives it the permissions it is to have as the target
+// (permissions.h); the file is written
 // and closed, not yet flushed. Returns its path, or an empty text with the
 // system's reason in *reason, leaving no file behind.
 QString copyToStaged(const QString &sourcePath, const QString &directory,

@@ -2,6 +2,7 @@
 // installation directory ("app") and working directory ("work").
 
 #include "testsupport.h"
+#include "update/errorreport.h"
 #include "update/replacement.h"
 
 #include <QtTest>
@@ -294,46 +295,79 @@ void TestReplacement::pass()
 
 void TestReplacement::permissions_data()
 {
-    QTest::addColumn<int>("sourceMode");
-    QTest::addColumn<int>("expectedMode");
+    QTest::addColumn<int>("umaskValue");
+    QTest::addColumn<int>("directoryMode"); // of the installation and the working directory
+    QTest::addColumn<int>("sourceMode");    // of both new versions
+    QTest::addColumn<int>("oldMode");       // of the file a.so replaces
+    QTest::addColumn<int>("replacedMode");  // a.so afterwards
+    QTest::addColumn<int>("newMode");       // sub/b.so, a new file in a created directory
+    QTest::addColumn<int>("createdMode");   // sub/
+    QTest::addColumn<int>("errorFileMode"); // Orvane.err, written anew
 
-    // Owner read, write and execute are added; what others may do is kept.
-    QTest::newRow("library readable by all") << 0644 << 0744;
-    QTest::newRow("executable") << 0755 << 0755;
-    QTest::newRow("owner only") << 0600 << 0700;
-    QTest::newRow("read-only") << 0444 << 0744;
+    // A replaced file keeps what its old version allowed, a new one takes the
+    // new version's; the owner may read, write and run either.
+    QTest::newRow("library readable by all")
+        << 022 << 0755 << 0644 << 0644 << 0744 << 0744 << 0755 << 0644;
+    QTest::newRow("executable") << 022 << 0755 << 0755 << 0755 << 0755 << 0755 << 0755 << 0644;
+    QTest::newRow("owner only") << 022 << 0755 << 0600 << 0600 << 0700 << 0700 << 0755 << 0644;
+    QTest::newRow("read-only") << 022 << 0755 << 0444 << 0444 << 0744 << 0744 << 0755 << 0644;
+    QTest::newRow("a new version does not widen the old one's")
+        << 022 << 0755 << 0775 << 0644 << 0744 << 0755 << 0755 << 0644;
+    // Whatever the umask and the download's mode: nobody else may write what
+    // the update writes, the group only where its directory lets it.
+    QTest::newRow("umask 000, a download writable by all")
+        << 000 << 0755 << 0666 << 0755 << 0755 << 0744 << 0755 << 0644;
+    QTest::newRow("umask 000, a group's shared directory")
+        << 000 << 02775 << 0666 << 0664 << 0764 << 0764 << 02775 << 0664;
+    QTest::newRow("umask 000, an old file writable by all")
+        << 000 << 0755 << 0644 << 0666 << 0764 << 0744 << 0755 << 0644;
+    QTest::newRow("umask 022") << 022 << 02775 << 0755 << 0755 << 0755 << 0755 << 02775 << 0644;
+    QTest::newRow("umask 077") << 077 << 0755 << 0755 << 0644 << 0744 << 0755 << 0755 << 0600;
 }
 
-static int unixMode(QFileDevice::Permissions permissions)
+static int modeOf(const QString &path)
 {
-    int mode = 0;
-    const QFileDevice::Permission bits[] = {
-        QFileDevice::ReadOwner, QFileDevice::WriteOwner, QFileDevice::ExeOwner,
-        QFileDevice::ReadGroup, QFileDevice::WriteGroup, QFileDevice::ExeGroup,
-        QFileDevice::ReadOther, QFileDevice::WriteOther, QFileDevice::ExeOther};
-    for (const QFileDevice::Permission bit : bits)
-        mode = (mode << 1) | (permissions & bit ? 1 : 0);
-    return mode;
+    struct stat status = {};
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? int(status.st_mode & 07777)
+                                                                     : -1;
+}
+
+static void setMode(const QString &path, int mode)
+{
+    QVERIFY(::chmod(QFile::encodeName(path).constData(), static_cast<mode_t>(mode)) == 0);
 }
 
 void TestReplacement::permissions()
 {
+    QFETCH(int, umaskValue);
+    QFETCH(int, directoryMode);
     QFETCH(int, sourceMode);
-    QFETCH(int, expectedMode);
+    QFETCH(int, oldMode);
+    QFETCH(int, replacedMode);
+    QFETCH(int, newMode);
+    QFETCH(int, createdMode);
+    QFETCH(int, errorFileMode);
 
     QVERIFY(writeTree(m_app, {{"a.so", "old"}}));
-    QVERIFY(writeTree(m_work, {{"a.so_", "new"}, {"b.so_", "new"}}));
-    for (const QString name : {"a.so_", "b.so_"}) {
-        QVERIFY(::chmod(QFile::encodeName(m_work + '/' + name).constData(),
-                        static_cast<mode_t>(sourceMode)) == 0);
-    }
+    QVERIFY(writeTree(m_work, {{"a.so_", "new"}, {"sub/b.so_", "new"}}));
+    setMode(m_app + "/a.so", oldMode);
+    for (const QString name : {"a.so_", "sub/b.so_"})
+        setMode(m_work + '/' + name, sourceMode);
+    for (const QString &dir : {m_app, m_work})
+        setMode(dir, directoryMode);
+    const mode_t umaskBefore = ::umask(static_cast<mode_t>(umaskValue));
+    const auto restoreUmask = qScopeGuard([umaskBefore] { ::umask(umaskBefore); });
 
     const Update::PassResult result =
-        Update::replaceFiles({"a.so", "b.so"}, m_app, m_work, shortWaitMs);
+        Update::replaceFiles({"a.so", "sub/b.so"}, m_app, m_work, shortWaitMs);
     QCOMPARE(result.errors, QStringList());
-    for (const QString name : {"a.so", "b.so"})
-        QCOMPARE(QString::number(unixMode(QFile::permissions(m_app + '/' + name)), 8),
-                 QString::number(expectedMode, 8));
+    QCOMPARE(Update::writeErrorFile(m_work + "/Orvane.err", {"a message"}), Installation::Ok);
+
+    const auto octal = [](int mode) { return QString::number(mode, 8); };
+    QCOMPARE(octal(modeOf(m_app + "/a.so")), octal(replacedMode));
+    QCOMPARE(octal(modeOf(m_app + "/sub/b.so")), octal(newMode));
+    QCOMPARE(octal(modeOf(m_app + "/sub")), octal(createdMode));
+    QCOMPARE(octal(modeOf(m_work + "/Orvane.err")), octal(errorFileMode));
 }
 
 // Lays out a.dll with its new version and mounts a file over a.dll, which is

@@ -221,6 +221,13 @@ void TestUpdateEnding::shellArguments()
 }
 
 // The script run by the real /bin/sh, waited for here (Orvane does not).
+static int modeOf(const QString &path)
+{
+    struct stat status = {};
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? int(status.st_mode & 07777)
+                                                                     : -1;
+}
+
 void TestUpdateEnding::shellRunsTheChain_data()
 {
     QTest::addColumn<QStringList>("names");
@@ -233,20 +240,36 @@ void TestUpdateEnding::shellRunsTheChain_data()
     // What has the error file's name before: "" nothing, "link" a link to
     // the user's file elsewhere, "fifo" a FIFO.
     QTest::addColumn<QString>("errorFileBefore");
+    QTest::addColumn<int>("umaskValue");
+    QTest::addColumn<QStringList>("newTargets"); // names whose target is missing
 
     const QStringList hostile{"a b;c", "$(touch pwned)", "`touch pwned`", "-n", "q\"uo'te", "x\ny",
                               "*"};
-    QTest::newRow("every copy, then the restart") << hostile << QStringList() << QStringList()
-                                                  << hostile << true << QStringList() << true << "";
+    QTest::newRow("every copy, then the restart")
+        << hostile << QStringList() << QStringList() << hostile << true << QStringList() << true
+        << "" << 022 << QStringList();
     QTest::newRow("a missing new version ends the chain; a linked error file is replaced")
         << QStringList{"first", "second", "third"} << QStringList{"second"} << QStringList()
-        << QStringList{"first"} << false << QStringList{"Файл a_ не существует."} << true << "link";
+        << QStringList{"first"} << false << QStringList{"Файл a_ не существует."} << true << "link"
+        << 022 << QStringList();
     QTest::newRow("a directory in the target's place ends the chain")
         << QStringList{"first", "plugins", "third"} << QStringList() << QStringList{"plugins"}
-        << QStringList{"first"} << false << QStringList() << true << "fifo";
+        << QStringList{"first"} << false << QStringList() << true << "fifo" << 022 << QStringList();
     QTest::newRow("no system tools on PATH; the other errors are reported, then the restart")
         << QStringList{"first"} << QStringList() << QStringList() << QStringList{"first"} << true
-        << QStringList{"Файл a_ не существует.", "Файл b_ не существует."} << false << "fifo";
+        << QStringList{"Файл a_ не существует.", "Файл b_ не существует."} << false << "fifo" << 022
+        << QStringList();
+    // Whatever the umask, nobody else may write what the chain installs.
+    QTest::newRow("umask 000") << QStringList{"first", "second"} << QStringList() << QStringList()
+                               << QStringList{"first", "second"} << true << QStringList() << true
+                               << "" << 000 << QStringList{"second"};
+    QTest::newRow("umask 022, a new file")
+        << QStringList{"first"} << QStringList() << QStringList() << QStringList{"first"} << true
+        << QStringList() << true << "" << 022 << QStringList{"first"};
+    QTest::newRow("umask 077, a failure's report")
+        << QStringList{"first", "second"} << QStringList{"second"} << QStringList()
+        << QStringList{"first"} << false << QStringList() << true << "" << 077
+        << QStringList{"first"};
 }
 
 void TestUpdateEnding::shellRunsTheChain()
@@ -259,6 +282,8 @@ void TestUpdateEnding::shellRunsTheChain()
     QFETCH(QStringList, otherErrors);
     QFETCH(bool, systemPath);
     QFETCH(QString, errorFileBefore);
+    QFETCH(int, umaskValue);
+    QFETCH(QStringList, newTargets);
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -283,13 +308,16 @@ void TestUpdateEnding::shellRunsTheChain()
         const QString source = dir.filePath("work/" + name + "_");
         if (directoryTargets.contains(name))
             QVERIFY(QDir().mkpath(target + "/inside"));
-        else
-            QVERIFY(writeFile(target, "old"));
+        else if (!newTargets.contains(name))
+            QVERIFY(writeFile(target, "old") &&
+                    ::chmod(QFile::encodeName(target).constData(), 0644) == 0);
         if (!missingSources.contains(name)) {
             QVERIFY(writeFile(source, "new"));
             // A new version without the execute bit still runs when installed,
-            // and it gives no set-user-ID or set-group-ID bits.
-            QVERIFY(::chmod(QFile::encodeName(source).constData(), 06604) == 0);
+            // and it gives no set-user-ID or set-group-ID bits; what it lets
+            // others do widens no replaced file's rights, nor lets anybody
+            // else write a new one.
+            QVERIFY(::chmod(QFile::encodeName(source).constData(), 06666) == 0);
         }
         copy.copies.append({target, source});
     }
@@ -301,7 +329,9 @@ void TestUpdateEnding::shellRunsTheChain()
     const QString path = dir.filePath("bin") + (systemPath ? ':' + environment.value("PATH") : "");
     environment.insert("PATH", path);
     shell.setProcessEnvironment(environment);
+    const mode_t umaskBefore = ::umask(static_cast<mode_t>(umaskValue));
     shell.start("/bin/sh", Update::deferredCopyShellArguments(copy, dir.filePath("bin/xdg-open")));
+    ::umask(umaskBefore);
     QVERIFY(shell.waitForFinished(20000));
     QCOMPARE(shell.exitCode() == 0, restarted);
 
@@ -316,13 +346,13 @@ void TestUpdateEnding::shellRunsTheChain()
                      QStringList{"inside"});
             continue;
         }
+        if (newTargets.contains(name) && !copied.contains(name)) {
+            QVERIFY(!QFileInfo::exists(target));
+            continue;
+        }
         QCOMPARE(readFile(target), QByteArray(copied.contains(name) ? "new" : "old"));
-        struct stat status = {};
         if (copied.contains(name))
-            QCOMPARE(::stat(QFile::encodeName(target).constData(), &status) == 0
-                         ? status.st_mode & 07777
-                         : 0,
-                     0704u);
+            QCOMPARE(QString::number(modeOf(target), 8), QString("744"));
     }
     // Neither a failed nor a successful copy leaves its temporary file.
     QCOMPARE(QDir(dir.filePath("app")).entryList({".Orvane*"}, QDir::AllEntries | QDir::Hidden),
@@ -334,6 +364,7 @@ void TestUpdateEnding::shellRunsTheChain()
     if (!notCopied.isEmpty() || !otherErrors.isEmpty()) {
         QVERIFY(!waitForRecord(dir.filePath("work"), "xdg-open").isEmpty());
         QVERIFY(QFileInfo(copy.errorFile).isFile() && !QFileInfo(copy.errorFile).isSymLink());
+        QCOMPARE(QString::number(modeOf(copy.errorFile), 8), QString("600"));
         QCOMPARE(readFile(elsewhere), QByteArray("the user's"));
         const QByteArray report = readFile(copy.errorFile);
         const QStringList lines = QString::fromLocal8Bit(report).split("\r\n");
