@@ -9,6 +9,8 @@
 
 #include <optional>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -80,6 +82,7 @@ private slots:
     void refusalIsNotRetried();
     void lock_data();
     void lock();
+    void anotherMachinesDeferredCopySurvives();
 
 private:
     QString expand(QString text) const
@@ -485,6 +488,30 @@ void TestReplacement::lock_data()
     // No lock file at all: waiting would not change it, reading it would hang.
     QTest::newRow("a directory in its place") << "directory" << true << "Is a directory";
     QTest::newRow("a FIFO in its place") << "fifo" << true << "Not a regular file";
+    // A file share: the lock another machine holds, whose process ids mean
+    // nothing here, and one whose machine went down, whose system lock its
+    // file server has let go of.
+    QTest::newRow("held by another machine's pass") << "other machine" << false << "";
+    QTest::newRow("left by another machine that went down") << "machine down" << true << "";
+    // Its 0644 lock cannot be opened for writing, but the shared directory
+    // lets the next user remove it.
+    QTest::newRow("left by another user's killed run in a shared directory")
+        << "other user" << true << "";
+}
+
+// Starts the stand-in holding a lock file as Orvane does, through wrapper;
+// returns its process id as it sees it, or 0.
+static qint64 holdLock(const QString &lockPath, QProcess &holder, const QStringList &wrapper = {})
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("STANDIN_HOLD_LOCK", lockPath);
+    holder.setProcessEnvironment(environment);
+    const QStringList command = wrapper + QStringList{STANDIN_BINARY};
+    holder.start(command.first(), command.mid(1));
+    QByteArray output;
+    while (!output.contains('\n') && holder.waitForReadyRead(10000))
+        output += holder.readAllStandardOutput();
+    return output.startsWith("locked ") ? output.mid(7).trimmed().toLongLong() : 0;
 }
 
 void TestReplacement::lock()
@@ -498,7 +525,41 @@ void TestReplacement::lock()
     const QString lockPath = m_work + "/Orvane.lock";
     QLockFile held(lockPath);
     std::optional<AsUnprivileged> unprivileged;
-    if (owner == "none") {
+    std::optional<OtherMachine> machine;
+    QProcess holder;
+    QString holderHost = QSysInfo::machineHostName();
+    qint64 holderPid = QCoreApplication::applicationPid();
+    if (owner == "other machine" || owner == "machine down") {
+        SKIP_UNLESS_OTHER_MACHINE();
+        machine.emplace();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("STANDIN_HOLD_LOCK", lockPath);
+        QVERIFY(machine->start({STANDIN_BINARY}, environment));
+        QVERIFY(machine->waitForOutput("locked"));
+        holderHost = machine->hostName();
+        holderPid = readFile(lockPath).split('\n').value(0).toLongLong();
+        if (owner == "machine down")
+            QVERIFY(machine->end());
+    } else if (owner == "other user") {
+        // User 1001 of the directory's group, with the usual umask, killed
+        // while it held the lock; the pass runs as another user of the group.
+        SKIP_UNLESS_CAN_DROP_PRIVILEGES();
+        QVERIFY(::chmod(QFile::encodeName(m_app).constData(), 0777) == 0);
+        QVERIFY(::chmod(QFile::encodeName(m_work).constData(), 02775) == 0);
+        for (const QString &dir : {m_root.path(), QFileInfo(m_app).path()})
+            QVERIFY(::chmod(QFile::encodeName(dir).constData(), 0755) == 0);
+        const mode_t umaskBefore = ::umask(022);
+        const qint64 pid =
+            holdLock(lockPath, holder, {"setpriv", "--reuid=1001", "--regid=0", "--clear-groups"});
+        ::umask(umaskBefore);
+        QVERIFY(pid > 0);
+        holder.kill();
+        QVERIFY(holder.waitForFinished());
+        QCOMPARE(QFileInfo(lockPath).ownerId(), 1001u);
+        QCOMPARE(QFileInfo(lockPath).permissions() & 0x0777, QFileDevice::Permissions(0x0644));
+        unprivileged.emplace();
+        QVERIFY(unprivileged->isActive());
+    } else if (owner == "none") {
         // The unprivileged user may replace the file but not write the lock.
         SKIP_UNLESS_CAN_DROP_PRIVILEGES();
         QVERIFY(::chmod(QFile::encodeName(m_app).constData(), 0777) == 0);
@@ -535,9 +596,13 @@ void TestReplacement::lock()
     const Update::PassResult result =
         Update::replaceFiles({"a.dll"}, m_app, m_work, shortWaitMs, 600);
     unprivileged.reset();
+    machine.reset();
+    // The message names the lock in the way.
     QCOMPARE(result.errors,
              replaced ? QStringList()
-                      : QStringList{"Другое обновление уже выполняется в " + m_work + "."});
+                      : QStringList{"Другое обновление уже выполняется в " + m_work +
+                                    ". Файл блокировки: " + lockPath + ", компьютер " + holderHost +
+                                    ", процесс " + QString::number(holderPid) + "."});
     QCOMPARE(result.pending, CopyList());
     QCOMPARE(result.diagnostics, reason.isEmpty() ? QStringList()
                                                   : QStringList{"Error. Can't create lock file " +
@@ -548,6 +613,84 @@ void TestReplacement::lock()
     // Only the holder of the lock removes staged files: no other run can be
     // writing them then.
     QCOMPARE(QFile::exists(leftover), !replaced || !reason.isEmpty());
+}
+
+// Whether some process holds the lock of the file at path.
+static bool lockHeld(const QString &path)
+{
+    const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    const bool held = descriptor >= 0 && ::flock(descriptor, LOCK_SH | LOCK_NB) != 0;
+    if (descriptor >= 0)
+        ::close(descriptor);
+    return held;
+}
+
+template<typename Condition>
+static bool poll(Condition condition, int timeoutMs = 20000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() >= timeoutMs)
+            return false;
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+// Two machines share the installation, each with its own working directory:
+// machine A's deferred copy is in the middle of writing its temporary file
+// when machine B's pass works in the same directory. A's process ids mean
+// nothing to B; the file stays, and A's copy ends well.
+void TestReplacement::anotherMachinesDeferredCopySurvives()
+{
+    SKIP_UNLESS_OTHER_MACHINE();
+    QVERIFY(writeTree(m_app, {{"lib/a.so", "old a"}, {"lib/b.so", "old b"}}));
+    QVERIFY(writeTree(m_work, {{"lib/b.so_", "new b"}}));
+    const QString workA = m_root.path() + "/work-a-" + QFileInfo(m_app).dir().dirName();
+    QVERIFY(QDir().mkpath(workA));
+    // A's new version comes through a FIFO, so that its copy takes as long
+    // as the test wants.
+    const QString source = workA + "/a.so_";
+    QVERIFY(::mkfifo(QFile::encodeName(source).constData(), 0644) == 0);
+    const QString restart = workA + "/restarted";
+    QVERIFY(QFile::copy(STANDIN_BINARY, restart));
+    const Update::DeferredCopy copy{
+        {{m_app + "/lib/a.so", source}}, {}, workA + "/Orvane.err", restart, workA};
+
+    OtherMachine machineA;
+    QVERIFY(machineA.start(QStringList{"/bin/sh"} + Update::deferredCopyShellArguments(copy)));
+    int writer = -1;
+    QVERIFY(poll([&] {
+        writer = ::open(QFile::encodeName(source).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        return writer >= 0;
+    }));
+    const auto closeWriter = qScopeGuard([&writer] {
+        if (writer >= 0)
+            ::close(writer);
+    });
+    QVERIFY(::write(writer, "new ", 4) == 4);
+    QString temporary;
+    QVERIFY(poll([&] {
+        const QStringList found =
+            QDir(m_app + "/lib").entryList({".Orvane-deferred-*"}, QDir::Files | QDir::Hidden);
+        temporary = found.isEmpty() ? QString() : m_app + "/lib/" + found.first();
+        return !temporary.isEmpty() && QFileInfo(temporary).size() == 4;
+    }));
+    QVERIFY(lockHeld(temporary));
+
+    const Update::PassResult result =
+        Update::replaceFiles({"lib/b.so"}, m_app, m_work, shortWaitMs);
+    QCOMPARE(result.errors, QStringList());
+    QVERIFY(QFile::exists(temporary));
+
+    QVERIFY(::write(writer, "a", 1) == 1);
+    ::close(writer);
+    writer = -1;
+    QVERIFY(machineA.waitForSuccess());
+    QVERIFY(!waitForRecord(workA, "restarted").isEmpty());
+    QCOMPARE(readTree(m_app), Tree({{"lib/a.so", "new a"}, {"lib/b.so", "new b"}}));
+    QVERIFY(!QFile::exists(copy.errorFile));
 }
 
 QTEST_GUILESS_MAIN(TestReplacement)
