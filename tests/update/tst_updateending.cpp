@@ -156,24 +156,51 @@ void TestUpdateEnding::windowsFileLimit()
 void TestUpdateEnding::temporaryNameBesideTarget_data()
 {
     QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("host");
     QTest::addColumn<QString>("temporary");
+    QTest::addColumn<QString>("report"); // the second
 
     QTest::newRow("forward slashes") << "C:/app/sub/a.dll"
-                                     << "C:/app/sub/.Orvane-deferred-7-1";
+                                     << ""
+                                     << "C:/app/sub/.Orvane-deferred-7-1"
+                                     << "C:/w/.Orvane-report-7-2";
     QTest::newRow("backslashes") << "C:\\app\\a.dll"
-                                 << "C:\\app\\.Orvane-deferred-7-1";
+                                 << ""
+                                 << "C:\\app\\.Orvane-deferred-7-1"
+                                 << "C:/w/.Orvane-report-7-2";
     QTest::newRow("drive root") << "C:/a.dll"
-                                << "C:/.Orvane-deferred-7-1";
+                                << ""
+                                << "C:/.Orvane-deferred-7-1"
+                                << "C:/w/.Orvane-report-7-2";
+    // Two machines that share the directories never share a name, and each
+    // knows its own.
+    QTest::newRow("the machine's mark") << "C:/app/a.dll"
+                                        << "0123456789ab"
+                                        << "C:/app/.Orvane-deferred-7-0123456789ab-1"
+                                        << "C:/w/.Orvane-report-7-0123456789ab-2";
 }
 
 void TestUpdateEnding::temporaryNameBesideTarget()
 {
     QFETCH(QString, target);
+    QFETCH(QString, host);
     QFETCH(QString, temporary);
-    const Update::VariableList variables = Update::deferredCopyVariables(
-        {{{target, "C:/w/a.dll_"}}, {}, "C:/w/Orvane.err", "C:/app/Orvane.exe", "C:/"}, 7, "S",
-        "W");
+    QFETCH(QString, report);
+    const Update::DeferredCopy copy{{{target, "C:/w/a.dll_"}, {target, "C:/w/a.dll_"}},
+                                    {},
+                                    "C:/w/Orvane.err",
+                                    "C:/app/Orvane.exe",
+                                    "C:/"};
+    const Update::VariableList variables = Update::deferredCopyVariables(copy, 7, "S", "W", host);
     QCOMPARE(variables.at(1), qMakePair(QString("ORVANE_N1"), temporary));
+    QCOMPARE(Update::deferredCopyReports(copy, 7, host).value(1).first, report);
+    qint64 chain = 0;
+    QString named;
+    QVERIFY(Update::isDeferredCopyFileName(temporary.split(QRegularExpression("[/\\\\]")).last(),
+                                           &chain, &named));
+    QCOMPARE(chain, qint64(7));
+    QCOMPARE(named, host);
+    QVERIFY(Update::isDeferredCopyHost(Update::deferredCopyHost()));
 }
 
 void TestUpdateEnding::environmentBlock_data()
