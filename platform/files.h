@@ -133,6 +133,12 @@ FileLock fileLockState(const QString &path);
 // not, *reason has why (the system's text, or ours when somebody holds it).
 bool removeUnheldFile(const QString &path, QString *reason);
 
+// Takes the lock of the file at path (as fileLockState() sees it) and holds
+// it until the returned descriptor is closed (closeFile). -1 where it
+// cannot, and always on Windows, where a file held open could not be
+// renamed.
+int holdFileLock(const QString &path);
+
 // The permission bits of the file or directory at path (a link's target),
 // as Unix has them (07777); Windows: 0777, without the write bits for a
 // read-only file. std::nullopt when it cannot be read.

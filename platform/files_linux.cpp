@@ -333,6 +333,17 @@ bool removeUnheldFile(const QString &path, QString *reason)
     return removed;
 }
 
+int holdFileLock(const QString &path)
+{
+    bool writable = false;
+    const int descriptor = openForLock(QFile::encodeName(path), &writable);
+    if (descriptor >= 0 && tryFlock(descriptor, LOCK_EX) == 0)
+        return descriptor;
+    if (descriptor >= 0)
+        ::close(descriptor);
+    return -1;
+}
+
 std::optional<unsigned> permissionBits(const QString &path)
 {
     struct stat status = {};

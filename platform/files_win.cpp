@@ -224,6 +224,11 @@ bool removeUnheldFile(const QString &path, QString *reason)
     return false;
 }
 
+int holdFileLock(const QString &)
+{
+    return -1;
+}
+
 std::optional<unsigned> permissionBits(const QString &path)
 {
     const DWORD attributes = GetFileAttributesW(nativePath(path).c_str());

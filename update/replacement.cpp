@@ -50,7 +50,9 @@
     stay so after a power cut, which is no success.
   - One pass at a time holds Orvane.lock in the working directory
     (updatelock.h). Only the holder removes staged files that a killed run
-    left behind: no other run can be writing them then. It also removes old
+    left behind: no other run can be writing them then, but for a run with
+    another working directory (another machine's, on a share), which holds
+    the lock of each staged file it writes until the file has its name. It also removes old
     versions set aside once they are released, and gives one whose name is
     free its name back: a run killed between the two renames loses nothing.
 */
@@ -112,6 +114,7 @@ struct Entry
     QString sourcePath;
     QString directory;     // the target's, where the staged file stands
     QString stagedPath;    // the new version beside the target, until it has the target's name
+    int stagedLock = -1;   // holds the staged file's lock (copyToStaged)
     QString message;       // the failure, if any
     bool pending = false;  // the failure leaves the file to the deferred copy
     bool replaced = false; // the new version has the target's name
@@ -145,6 +148,7 @@ public:
 
 private:
     void createDirectories(const QString &directory);
+    static void releaseStaged(Entry &entry);
     void givePermissions(const QStringList &missing);
     void removeLeftovers(const QString &directory);
     void addSynced(const QString &directory);
@@ -201,8 +205,8 @@ void Pass::stage(const QString &name)
     removeLeftovers(entry.directory);
 
     QString reason;
-    entry.stagedPath =
-        copyToStaged(entry.sourcePath, entry.directory, fileNameOf(entry.targetPath), &reason);
+    entry.stagedPath = copyToStaged(entry.sourcePath, entry.directory, fileNameOf(entry.targetPath),
+                                    &reason, &entry.stagedLock);
     if (entry.stagedPath.isEmpty()) {
         entry.message = cannotCopyMessage(entry.sourcePath, reason);
         entry.pending = true;
@@ -225,10 +229,20 @@ void Pass::flushStaged()
         if (entry.stagedPath.isEmpty())
             continue;
         QFile::remove(entry.stagedPath);
-        entry.stagedPath.clear();
+        releaseStaged(entry);
         entry.message = cannotCopyMessage(entry.sourcePath, reason);
         entry.pending = true;
     }
+}
+
+// The staged file has the target's name or is gone: its lock goes too.
+void Pass::releaseStaged(Entry &entry)
+{
+    entry.stagedPath.clear();
+    QString ignored;
+    if (entry.stagedLock >= 0)
+        Platform::closeFile(entry.stagedLock, &ignored);
+    entry.stagedLock = -1;
 }
 
 void Pass::replaceStaged()
@@ -252,7 +266,7 @@ void Pass::replaceStaged()
             entry.message = cannotRemoveMessage(entry.targetPath, reason);
             entry.pending = true;
         }
-        entry.stagedPath.clear();
+        releaseStaged(entry);
     }
 }
 
@@ -314,7 +328,9 @@ void Pass::createDirectories(const QString &directory)
 }
 
 // Staged files of a run that was killed are removed by the next run that
-// holds the lock, once per directory: no other run can be writing them. So
+// holds the lock, once per directory: no other run of this working directory
+// can be writing them then, and a run of another machine that shares the
+// installation holds the lock of the staged file it writes. So
 // are the temporary files of a deferred copy that was killed, once its
 // interpreter has certainly ended, on this machine or on another that shares
 // the installation (deferredCopyMayUse), and old versions set aside, once nobody runs
@@ -339,8 +355,9 @@ void Pass::removeLeftovers(const QString &directory)
     for (const QString &entry : entries) {
         qint64 chain = 0;
         QString host;
-        if (isStagedFileName(entry) || (isDeferredCopyFileName(entry, &chain, &host) &&
-                                        !deferredCopyMayUse(dir.filePath(entry), chain, host)))
+        if ((isStagedFileName(entry) && !stagedFileMayBeInUse(dir.filePath(entry))) ||
+            (isDeferredCopyFileName(entry, &chain, &host) &&
+             !deferredCopyMayUse(dir.filePath(entry), chain, host)))
             dir.remove(entry);
     }
 }

@@ -3,6 +3,7 @@
 #include "platform/files.h"
 #include "update/permissions.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -13,6 +14,9 @@ namespace Update {
 namespace {
 
 constexpr int randomLength = 6;
+
+// How long a run may take from creating a staged file to locking it.
+constexpr qint64 unlockedFileAgeMs = 5000;
 
 QString randomLetters()
 {
@@ -125,9 +129,19 @@ QString stagedFileName(const QString &targetFileName, const QString &random)
     return QLatin1Char('.') + targetFileName.left(kept) + QLatin1String(stagedInfix) + random;
 }
 
-QString copyToStaged(const QString &sourcePath, const QString &directory,
-                     const QString &targetFileName, QString *reason)
+bool stagedFileMayBeInUse(const QString &path)
 {
+    if (Platform::fileLockState(path) == Platform::FileLock::Held)
+        return true;
+    const QFileInfo info(path);
+    return info.size() == 0 &&
+           qAbs(info.lastModified().msecsTo(QDateTime::currentDateTime())) < unlockedFileAgeMs;
+}
+
+QString copyToStaged(const QString &sourcePath, const QString &directory,
+                     const QString &targetFileName, QString *reason, int *lock)
+{
+    *lock = -1;
     QFile source(sourcePath);
     if (!source.open(QIODevice::ReadOnly)) {
         *reason = source.errorString();
@@ -137,11 +151,15 @@ QString copyToStaged(const QString &sourcePath, const QString &directory,
     int staged = createStaged(directory, targetFileName, &path, reason);
     if (staged < 0)
         return QString();
-    auto removeStaged = qScopeGuard([&staged, &path] {
+    *lock = Platform::holdFileLock(path);
+    auto removeStaged = qScopeGuard([&staged, &path, lock] {
         QString ignored;
         if (staged >= 0)
             Platform::closeFile(staged, &ignored);
         QFile::remove(path);
+        if (*lock >= 0)
+            Platform::closeFile(*lock, &ignored);
+        *lock = -1;
     });
 
     switch (Platform::copyContent(source.handle(), staged, reason)) {

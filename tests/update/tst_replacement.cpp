@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include <optional>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -153,13 +154,15 @@ void TestReplacement::pass_data()
         << QStringList{"Файл APP/a.dll не может быть удален. Is a directory"} << CopyList();
 
     // CHAIN stands for the process id of a deferred copy that still runs. An
-    // empty temporary file may be one a chain has just made and not yet
-    // locked.
+    // empty staged or temporary file may be one a run has just made and not
+    // yet locked; one whose lock is held is in use.
     QTest::newRow("staged files of a killed run are removed, look-alikes stay")
         << QStringList{"lib/a.so"}
         << Tree{{"lib/a.so", "old"},
                 {"lib/.a.so.orvane-new-Ab3dE9", "half a"},
                 {"lib/.b.so.orvane-new-x0Y1z2", "half b"},
+                {"lib/.d.so.orvane-new-L0cked", "held: another machine's pass is writing it"},
+                {"lib/.e.so.orvane-new-e0Y1z2", ""},
                 {"lib/.c.so.orvane-new-", "user's"},
                 {"lib/c.so.orvane-new-abcdef", "user's"},
                 {"lib/.Orvane-deferred-Xy12ab", "an earlier version's killed copy"},
@@ -171,6 +174,8 @@ void TestReplacement::pass_data()
                 {"lib/.Orvane-deferred-12x-Xy12ab", "user's"}}
         << Tree{{"lib/a.so_", "new"}}
         << Tree{{"lib/a.so", "new"},
+                {"lib/.d.so.orvane-new-L0cked", "held: another machine's pass is writing it"},
+                {"lib/.e.so.orvane-new-e0Y1z2", ""},
                 {"lib/.c.so.orvane-new-", "user's"},
                 {"lib/c.so.orvane-new-abcdef", "user's"},
                 {"lib/.Orvane-deferred-CHAIN-Xy12ab", "a running copy's"},
@@ -280,6 +285,19 @@ void TestReplacement::pass()
     appAfter = withChain(appAfter);
     QVERIFY(writeTree(m_app, app));
     QVERIFY(writeTree(m_work, work));
+    // A file whose content begins with "held" is locked meanwhile, as a run
+    // that writes it does.
+    std::vector<int> locks;
+    const auto unlock = qScopeGuard([&locks] {
+        for (const int descriptor : locks)
+            ::close(descriptor);
+    });
+    for (auto it = app.begin(); it != app.end(); ++it) {
+        if (!it.value().startsWith("held"))
+            continue;
+        locks.push_back(::open(QFile::encodeName(m_app + '/' + it.key()).constData(), O_RDONLY));
+        QVERIFY(locks.back() >= 0 && ::flock(locks.back(), LOCK_EX) == 0);
+    }
 
     const Update::PassResult result = Update::replaceFiles(names, m_app, m_work, shortWaitMs);
 
@@ -380,6 +398,16 @@ void TestReplacement::permissions()
     QCOMPARE(octal(modeOf(m_work + "/Orvane.err")), octal(errorFileMode));
 }
 
+// Whether some process holds the lock of the file at path.
+static bool lockHeld(const QString &path)
+{
+    const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    const bool held = descriptor >= 0 && ::flock(descriptor, LOCK_SH | LOCK_NB) != 0;
+    if (descriptor >= 0)
+        ::close(descriptor);
+    return held;
+}
+
 // Lays out a.dll with its new version and mounts a file over a.dll, which is
 // then busy (EBUSY) until it is unmounted: the structural stand-in for a file
 // in use. Returns the target, or an empty text when that cannot be done here.
@@ -414,7 +442,13 @@ void TestReplacement::busyTargetIsRetried()
     if (target.isEmpty())
         QSKIP("mounting over a file needs root");
     const int waitMs = 200;
-    QTimer::singleShot(waitMs + waitMs / 2, this, [target, leavesFile] {
+    // Meanwhile the staged file is locked: no run of another machine takes
+    // it for a killed run's leftover.
+    bool stagedLocked = false;
+    QTimer::singleShot(waitMs + waitMs / 2, this, [this, target, leavesFile, &stagedLocked] {
+        const QStringList staged =
+            QDir(m_app).entryList({".a.dll.orvane-new-*"}, QDir::Files | QDir::Hidden);
+        stagedLocked = staged.size() == 1 && lockHeld(m_app + '/' + staged.first());
         unmount(target);
         if (!leavesFile)
             QFile::remove(target);
@@ -425,6 +459,7 @@ void TestReplacement::busyTargetIsRetried()
     QCOMPARE(result.errors, QStringList());
     QCOMPARE(result.pending, CopyList());
     QCOMPARE(readTree(m_app), Tree({{"a.dll", "new"}}));
+    QVERIFY(stagedLocked);
 }
 
 void TestReplacement::busyTargetGivesUpAfterFiveAttempts()
@@ -620,16 +655,6 @@ void TestReplacement::lock()
     // Only the holder of the lock removes staged files: no other run can be
     // writing them then.
     QCOMPARE(QFile::exists(leftover), !replaced || !reason.isEmpty());
-}
-
-// Whether some process holds the lock of the file at path.
-static bool lockHeld(const QString &path)
-{
-    const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    const bool held = descriptor >= 0 && ::flock(descriptor, LOCK_SH | LOCK_NB) != 0;
-    if (descriptor >= 0)
-        ::close(descriptor);
-    return held;
 }
 
 template<typename Condition>
