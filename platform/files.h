@@ -133,11 +133,14 @@ FileLock fileLockState(const QString &path);
 // not, *reason has why (the system's text, or ours when somebody holds it).
 bool removeUnheldFile(const QString &path, QString *reason);
 
-// Takes the lock of the file at path (as fileLockState() sees it) and holds
-// it until the returned descriptor is closed (closeFile). -1 where it
-// cannot, and always on Windows, where a file held open could not be
-// renamed.
-int holdFileLock(const QString &path);
+// Takes the lock of the file open as descriptor, just created at path (as
+// fileLockState() sees it), and holds it until the returned descriptor is
+// closed (closeFile), also once descriptor itself is closed. Returns -1
+// where the system keeps no locks, and always on Windows, where a file held
+// open could not be renamed; then also with *lost when another run took the
+// file for a leftover and removed it (removeUnheldFile) before it was locked:
+// the name is no longer the caller's.
+int holdFileLock(int descriptor, const QString &path, bool *lost);
 
 // The permission bits of the file or directory at path (a link's target),
 // as Unix has them (07777); Windows: 0777, without the write bits for a

@@ -333,15 +333,28 @@ bool removeUnheldFile(const QString &path, QString *reason)
     return removed;
 }
 
-int holdFileLock(const QString &path)
+int holdFileLock(int descriptor, const QString &path, bool *lost)
 {
-    bool writable = false;
-    const int descriptor = openForLock(QFile::encodeName(path), &writable);
-    if (descriptor >= 0 && tryFlock(descriptor, LOCK_EX) == 0)
-        return descriptor;
-    if (descriptor >= 0)
-        ::close(descriptor);
-    return -1;
+    *lost = false;
+    // The lock belongs to the open file, which the copy shares.
+    const int held = ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+    if (held < 0)
+        return -1;
+    if (tryFlock(held, LOCK_EX) != 0) {
+        // Held by a run that is removing it as a leftover.
+        *lost = errno == EWOULDBLOCK;
+        ::close(held);
+        return -1;
+    }
+    struct stat locked = {};
+    struct stat named = {};
+    if (::fstat(held, &locked) != 0 || ::lstat(QFile::encodeName(path).constData(), &named) != 0 ||
+        locked.st_dev != named.st_dev || locked.st_ino != named.st_ino) {
+        *lost = true;
+        ::close(held);
+        return -1;
+    }
+    return held;
 }
 
 std::optional<unsigned> permissionBits(const QString &path)

@@ -224,8 +224,9 @@ bool removeUnheldFile(const QString &path, QString *reason)
     return false;
 }
 
-int holdFileLock(const QString &)
+int holdFileLock(int, const QString &, bool *lost)
 {
+    *lost = false;
     return -1;
 }
 

@@ -87,6 +87,13 @@ perms() {
     c chmod u+rwx,o-w,a-st -- "$1"
 }
 
+# Takes the lock of the temporary file open as descriptor 8. Where the file
+# system keeps no locks, the file is not taken for a leftover either: the
+# copy goes on without; a lock somebody else holds ends it.
+lock() {
+    c flock -E 75 -w 10 8 || [ "$?" -ne 75 ]
+}
+
 # Time for the program to end and release its files.
 c sleep 2 || exit
 
@@ -107,7 +114,7 @@ while [ "$#" -ge 3 ]; do
             tmp=$(c mktemp -- "$dir/.Orvane-deferred-$$-XXXXXX") &&
                 {
                     {
-                        c flock -w 10 8 && c cp -- "$1" "$tmp" && perms "$tmp" "$2" "$dir" "$1" &&
+                        lock && c cp -- "$1" "$tmp" && perms "$tmp" "$2" "$dir" "$1" &&
                             c sync -- "$tmp" && c mv -f -T -- "$tmp" "$2"
                     } 8<>"$tmp" ||
                         {

@@ -355,9 +355,11 @@ void Pass::removeLeftovers(const QString &directory)
     for (const QString &entry : entries) {
         qint64 chain = 0;
         QString host;
-        if ((isStagedFileName(entry) && !stagedFileMayBeInUse(dir.filePath(entry))) ||
-            (isDeferredCopyFileName(entry, &chain, &host) &&
-             !deferredCopyMayUse(dir.filePath(entry), chain, host)))
+        QString ignored;
+        if (isStagedFileName(entry))
+            Platform::removeUnheldFile(dir.filePath(entry), &ignored);
+        else if (isDeferredCopyFileName(entry, &chain, &host) &&
+                 !deferredCopyMayUse(dir.filePath(entry), chain, host))
             dir.remove(entry);
     }
 }

@@ -3,7 +3,6 @@
 #include "platform/files.h"
 #include "update/permissions.h"
 
-#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -14,9 +13,6 @@ namespace Update {
 namespace {
 
 constexpr int randomLength = 6;
-
-// How long a run may take from creating a staged file to locking it.
-constexpr qint64 unlockedFileAgeMs = 5000;
 
 QString randomLetters()
 {
@@ -46,18 +42,28 @@ bool copyThrough(QFile &source, int staged, QString *reason)
 }
 
 // Creates a new staged file for the target's file name in directory; returns
-// its descriptor and its path in *path, or -1.
-int createStaged(const QString &directory, const QString &targetFileName, QString *path,
+// its descriptor, its path in *path and the descriptor that holds its lock
+// in *lock, or -1.
+int createStaged(const QString &directory, const QString &targetFileName, QString *path, int *lock,
                  QString *reason)
 {
     // Another run's file, or one a killed run left, may have the name: a
-    // few other names are tried.
+    // few other names are tried. So are they when a run of another machine
+    // took the new file for a leftover before it was locked.
     for (int attempt = 0; attempt < 100; ++attempt) {
         *path = directory + QLatin1Char('/') + stagedFileName(targetFileName, randomLetters());
         bool nameTaken = false;
         const int descriptor = Platform::createNewFile(*path, &nameTaken, reason);
-        if (descriptor >= 0 || !nameTaken)
+        if (descriptor < 0 && !nameTaken)
+            return -1;
+        if (descriptor < 0)
+            continue;
+        bool lost = false;
+        *lock = Platform::holdFileLock(descriptor, *path, &lost);
+        if (!lost)
             return descriptor;
+        QString ignored;
+        Platform::closeFile(descriptor, &ignored);
     }
     return -1;
 }
@@ -129,15 +135,6 @@ QString stagedFileName(const QString &targetFileName, const QString &random)
     return QLatin1Char('.') + targetFileName.left(kept) + QLatin1String(stagedInfix) + random;
 }
 
-bool stagedFileMayBeInUse(const QString &path)
-{
-    if (Platform::fileLockState(path) == Platform::FileLock::Held)
-        return true;
-    const QFileInfo info(path);
-    return info.size() == 0 &&
-           qAbs(info.lastModified().msecsTo(QDateTime::currentDateTime())) < unlockedFileAgeMs;
-}
-
 QString copyToStaged(const QString &sourcePath, const QString &directory,
                      const QString &targetFileName, QString *reason, int *lock)
 {
@@ -148,10 +145,9 @@ QString copyToStaged(const QString &sourcePath, const QString &directory,
         return QString();
     }
     QString path;
-    int staged = createStaged(directory, targetFileName, &path, reason);
+    int staged = createStaged(directory, targetFileName, &path, lock, reason);
     if (staged < 0)
         return QString();
-    *lock = Platform::holdFileLock(path);
     auto removeStaged = qScopeGuard([&staged, &path, lock] {
         QString ignored;
         if (staged >= 0)

@@ -42,14 +42,10 @@ QString asideTargetName(const QString &fileName);
 // instant after its creation (Platform::holdFileLock(); -1 where there is
 // none): the pass closes it once the file has the target's name or is
 // removed, so that no run of another machine that shares the installation
-// takes it for a killed run's leftover meanwhile.
+// takes it for a killed run's leftover meanwhile (such a run removes a
+// staged file only while it holds its lock itself: removeUnheldFile).
 QString copyToStaged(const QString &sourcePath, const QString &directory,
                      const QString &targetFileName, QString *reason, int *lock);
-
-// Whether a run may still be writing the staged file at path, on this
-// machine or on another: its lock is held, or it is empty and so young that
-// its run may not have locked it yet.
-bool stagedFileMayBeInUse(const QString &path);
 
 } // namespace Update
 
