@@ -41,6 +41,16 @@ void removeAbandonedLock(QLockFile &lock, const QString &path)
     Platform::removeUnheldFile(path, &ignored);
 }
 
+// Another user's run can judge the lock only when it can open it: whatever
+// the umask, everybody may read it (it holds no secret), nobody else write it.
+void letOthersRead(const QString &path)
+{
+    const std::optional<unsigned> mode = Platform::permissionBits(path);
+    QString ignored;
+    if (mode && (*mode & 0044) != 0044)
+        Platform::setPermissionBits(path, *mode | 0044, &ignored);
+}
+
 } // namespace
 
 LockHolder lockHolder(const QLockFile &lock)
@@ -75,8 +85,10 @@ Lock takeLock(QLockFile &lock, const QString &path, int waitMs, QString *reason)
                                                                 : Platform::notRegularFileText();
             return Lock::Unavailable;
         }
-        if (lock.tryLock(static_cast<int>(qMin<qint64>(left, 500))))
+        if (lock.tryLock(static_cast<int>(qMin<qint64>(left, 500)))) {
+            letOthersRead(path);
             return Lock::Held;
+        }
         switch (lock.error()) {
         case QLockFile::LockFailedError:
             break;

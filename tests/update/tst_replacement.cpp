@@ -442,23 +442,30 @@ void TestReplacement::busyTargetIsRetried()
         QSKIP("mounting over a file needs root");
     const int waitMs = 200;
     // Meanwhile the staged file is locked: no run of another machine takes
-    // it for a killed run's leftover.
+    // it for a killed run's leftover. Whatever the umask, any user may read
+    // the update's lock, so that another user's run can judge it.
     bool stagedLocked = false;
-    QTimer::singleShot(waitMs + waitMs / 2, this, [this, target, leavesFile, &stagedLocked] {
-        const QStringList staged =
-            QDir(m_app).entryList({".a.dll.orvane-new-*"}, QDir::Files | QDir::Hidden);
-        stagedLocked = staged.size() == 1 && lockHeld(m_app + '/' + staged.first());
-        unmount(target);
-        if (!leavesFile)
-            QFile::remove(target);
-    });
+    int lockMode = 0;
+    const mode_t umaskBefore = ::umask(077);
+    QTimer::singleShot(
+        waitMs + waitMs / 2, this, [this, target, leavesFile, &stagedLocked, &lockMode] {
+            const QStringList staged =
+                QDir(m_app).entryList({".a.dll.orvane-new-*"}, QDir::Files | QDir::Hidden);
+            stagedLocked = staged.size() == 1 && lockHeld(m_app + '/' + staged.first());
+            lockMode = modeOf(m_work + "/Orvane.lock");
+            unmount(target);
+            if (!leavesFile)
+                QFile::remove(target);
+        });
 
     const Update::PassResult result = Update::replaceFiles({"a.dll"}, m_app, m_work, waitMs);
+    ::umask(umaskBefore);
     unmount(target); // in case the timer never ran
     QCOMPARE(result.errors, QStringList());
     QCOMPARE(result.pending, CopyList());
     QCOMPARE(readTree(m_app), Tree({{"a.dll", "new"}}));
     QVERIFY(stagedLocked);
+    QCOMPARE(QString::number(lockMode, 8), QString("644"));
 }
 
 void TestReplacement::busyTargetGivesUpAfterFiveAttempts()
