@@ -107,6 +107,9 @@ bool replaceWithRetries(const QString &stagedPath, const QString &targetPath, in
     }
 }
 
+// The most staged files whose locks a pass holds at once.
+constexpr int maxHeldLocks = 256;
+
 // One name of the pass: what it stands for and how it ended.
 struct Entry
 {
@@ -159,6 +162,7 @@ private:
     int m_waitMs;
     QFileInfo m_ownProgram;
     bool m_mayRemoveLeftovers = true;
+    int m_heldLocks = 0;
     QSet<QString> m_cleaned;
     QSet<QString> m_created; // directories this pass created
     QList<Entry> m_entries;
@@ -210,6 +214,14 @@ void Pass::stage(const QString &name)
     if (entry.stagedPath.isEmpty()) {
         entry.message = cannotCopyMessage(entry.sourcePath, reason);
         entry.pending = true;
+    }
+    // Each held lock is an open descriptor: beyond this many, a staged file
+    // is locked only while it is written, so that a long list of names never
+    // runs out of descriptors.
+    if (entry.stagedLock >= 0 && ++m_heldLocks > maxHeldLocks) {
+        QString ignored;
+        Platform::closeFile(entry.stagedLock, &ignored);
+        entry.stagedLock = -1;
     }
 }
 
