@@ -280,4 +280,127 @@ QString isDirectoryText()
     return errorText(EISDIR);
 }
 
+namespace {
+
+// Opens a regular file for a look at its lock: never through a link, never
+// waiting on a FIFO. Written where that may be, since an NFS client takes an
+// exclusive lock only on a file open for writing.
+int openForLock(const QByteArray &name, bool *writable)
+{
+    constexpr int flags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+    int descriptor = ::open(name.constData(), O_RDWR | flags);
+    *writable = descriptor >= 0;
+    if (descriptor < 0 && (errno == EACCES || errno == EPERM || errno == EROFS))
+        descriptor = ::open(name.constData(), O_RDONLY | flags);
+    struct stat status = {};
+    if (descriptor >= 0 && (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode))) {
+        ::close(descriptor);
+        errno = EINVAL;
+        return -1;
+    }
+    return descriptor;
+}
+
+int tryFlock(int descriptor, int operation)
+{
+    int result;
+    while ((result = ::flock(descriptor, operation | LOCK_NB)) != 0 && errno == EINTR) {
+    }
+    return result;
+}
+
+} // namespace
+
+FileLock fileLockState(const QString &path)
+{
+    bool writable = false;
+    const int descriptor = openForLock(QFile::encodeName(path), &writable);
+    if (descriptor < 0)
+        return FileLock::Unknown;
+    // A shared lock is refused while anybody holds the exclusive one, and is
+    // let go again at once with the descriptor.
+    const int result = tryFlock(descriptor, LOCK_SH);
+    const int error = errno;
+    ::close(descriptor);
+    if (result == 0)
+        return FileLock::Free;
+    return error == EWOULDBLOCK ? FileLock::Held : FileLock::Unknown;
+}
+
+bool removeUnheldFile(const QString &path, QString *reason)
+{
+    const QByteArray name = QFile::encodeName(path);
+    bool writable = false;
+    const int descriptor = openForLock(name, &writable);
+    if (descriptor < 0) {
+        *reason = errno == EINVAL || errno == ELOOP ? notRegularFileText() : errorText(errno);
+        return false;
+    }
+    // Exclusive, so that no other run removes it meanwhile; an NFS client
+    // gives that only on a file open for writing, and a shared lock then
+    // still proves that its holder has gone.
+    int result = tryFlock(descriptor, LOCK_EX);
+    if (result != 0 && errno == EBADF && !writable)
+        result = tryFlock(descriptor, LOCK_SH);
+    const int lockError = errno;
+    struct stat locked = {};
+    struct stat named = {};
+    bool removed = false;
+    if (result != 0) {
+        *reason = lockError == EWOULDBLOCK ? QStringLiteral("Held by a running process")
+                                           : errorText(lockError);
+    } else if (::fstat(descriptor, &locked) != 0 || ::lstat(name.constData(), &named) != 0 ||
+               locked.st_dev != named.st_dev || locked.st_ino != named.st_ino) {
+        // Another run removed it already, and a new file may have its name.
+        *reason = errorText(ENOENT);
+    } else {
+        removed = ::unlink(name.constData()) == 0;
+        if (!removed)
+            *reason = errorText(errno);
+    }
+    ::close(descriptor);
+    return removed;
+}
+
+int holdFileLock(int descriptor, const QString &path, bool *lost)
+{
+    *lost = false;
+    // The lock belongs to the open file, which the copy shares.
+    const int held = ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+    if (held < 0)
+        return -1;
+    if (tryFlock(held, LOCK_EX) != 0) {
+        // Held by a run that is removing it as a leftover.
+        *lost = errno == EWOULDBLOCK;
+        ::close(held);
+        return -1;
+    }
+    struct stat locked = {};
+    struct stat named = {};
+    if (::fstat(held, &locked) != 0 || ::lstat(QFile::encodeName(path).constData(), &named) != 0 ||
+        locked.st_dev != named.st_dev || locked.st_ino != named.st_ino) {
+        *lost = true;
+        ::close(held);
+        return -1;
+    }
+    return held;
+}
+
+std::optional<unsigned> permissionBits(const QString &path)
+{
+    struct stat status = {};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        return std::nullopt;
+    return unsigned(status.st_mode & 07777);
+}
+
+bool setPermissionBits(const QString &path, unsigned mode, QString *reason)
+{
+    if (::fchmodat(AT_FDCWD, QFile::encodeName(path).constData(), mode_t(mode),
+                   AT_SYMLINK_NOFOLLOW) == 0)
+        return true;
+    *reason = errorText(errno);
+    return false;
+}
+
 } // namespace Platform

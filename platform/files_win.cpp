@@ -236,4 +236,50 @@ QString isDirectoryText()
     return errorText(directoryNotSupported);
 }
 
+FileLock fileLockState(const QString &)
+{
+    return FileLock::Unknown;
+}
+
+bool removeUnheldFile(const QString &path, QString *reason)
+{
+    // A process that holds the file open without delete sharing, on this
+    // machine or on one that shares it, makes the deletion fail; the system
+    // closes its handles when it ends.
+    if (DeleteFileW(nativePath(path).c_str()))
+        return true;
+    *reason = errorText(GetLastError());
+    return false;
+}
+
+int holdFileLock(int, const QString &, bool *lost)
+{
+    *lost = false;
+    return -1;
+}
+
+std::optional<unsigned> permissionBits(const QString &path)
+{
+    const DWORD attributes = GetFileAttributesW(nativePath(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return std::nullopt;
+    return attributes & FILE_ATTRIBUTE_READONLY ? 0555u : 0777u;
+}
+
+bool setPermissionBits(const QString &path, unsigned mode, QString *reason)
+{
+    const std::wstring native = nativePath(path);
+    const DWORD attributes = GetFileAttributesW(native.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        *reason = errorText(GetLastError());
+        return false;
+    }
+    const DWORD wanted = mode & 0200 ? attributes & ~DWORD(FILE_ATTRIBUTE_READONLY)
+                                     : attributes | FILE_ATTRIBUTE_READONLY;
+    if (wanted == attributes || SetFileAttributesW(native.c_str(), wanted))
+        return true;
+    *reason = errorText(GetLastError());
+    return false;
+}
+
 } // namespace Platform

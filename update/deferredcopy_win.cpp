@@ -22,7 +22,8 @@ bool startDeferredCopy(const DeferredCopy &copy, const QProcessEnvironment &envi
         return false;
     // Only this chain's reports may be shown: the first is the error file.
     QFile::remove(copy.errorFile);
-    const auto reports = deferredCopyReports(copy, chain);
+    const QString host = deferredCopyHost();
+    const auto reports = deferredCopyReports(copy, chain, host);
     const auto removeReports = [&reports] {
         for (const auto &report : reports)
             QFile::remove(report.first);
@@ -36,7 +37,7 @@ bool startDeferredCopy(const DeferredCopy &copy, const QProcessEnvironment &envi
     // The interpreter gets the children's environment with the paths added.
     QProcessEnvironment interpreterEnvironment = environment;
     for (const auto &variable : deferredCopyVariables(copy, chain, Platform::systemDirectory(),
-                                                      Platform::windowsDirectory()))
+                                                      Platform::windowsDirectory(), host))
         interpreterEnvironment.insert(variable.first, variable.second);
     if (Platform::startHiddenCommandLine(commandLine, interpreterEnvironment))
         return true;
@@ -60,9 +61,17 @@ bool recordedCopyRuns(const QString &, const QString &host, qint64 writer)
     return host != QSysInfo::machineHostName() || deferredCopyRuns(writer);
 }
 
+bool deferredCopyMayUse(const QString &, qint64 chain, const QString &host)
+{
+    // Another machine's process ids mean nothing here.
+    return (!host.isEmpty() && host != deferredCopyHost()) ||
+           (chain != 0 && deferredCopyRuns(chain));
+}
+
 void removeAbandonedReports(const QString &workDir)
 {
-    static const QRegularExpression reportName(QStringLiteral("^\\.Orvane-report-(\\d+)-\\d+$"));
+    static const QRegularExpression reportName(
+        QStringLiteral("^\\.Orvane-report-(\\d+)-(?:([0-9a-f]{12})-)?\\d+$"));
     QDir dir(workDir);
     const QStringList entries =
         dir.entryList({QStringLiteral(".Orvane-report-*")}, QDir::Files | QDir::Hidden);
@@ -70,7 +79,7 @@ void removeAbandonedReports(const QString &workDir)
         const QRegularExpressionMatch match = reportName.match(entry);
         bool number = false;
         const qint64 chain = match.captured(1).toLongLong(&number);
-        if (match.hasMatch() && number && !deferredCopyRuns(chain))
+        if (match.hasMatch() && number && !deferredCopyMayUse(entry, chain, match.captured(2)))
             dir.remove(entry);
     }
 }

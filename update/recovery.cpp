@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
+#include <QScopeGuard>
 
 #include <optional>
 
@@ -110,8 +111,15 @@ void Finisher::copyAgain(const RecordEntry &entry)
         return;
     }
     QString reason;
+    int held = -1;
     const QString staged = copyToStaged(entry.sourcePath, directoryOf(entry.targetPath),
-                                        fileNameOf(entry.targetPath), &reason);
+                                        fileNameOf(entry.targetPath), &reason, &held);
+    // Held until it has the target's name or is gone, as in the pass.
+    const auto release = qScopeGuard([held] {
+        QString ignored;
+        if (held >= 0)
+            Platform::closeFile(held, &ignored);
+    });
     if (staged.isEmpty()) {
         m_outcome.errors.append(cannotCopyMessage(entry.sourcePath, reason));
         return;

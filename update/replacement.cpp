@@ -4,6 +4,7 @@
 #include "platform/process.h"
 #include "update/errorreport.h"
 #include "update/paths.h"
+#include "update/permissions.h"
 #include "update/recovery.h"
 #include "update/stagedfile.h"
 #include "update/updaterecord.h"
@@ -53,7 +54,9 @@
     stay so after a power cut, which is no success.
   - One pass at a time holds Orvane.lock in the working directory
     (updatelock.h). Only the holder removes staged files that a killed run
-    left behind: no other run can be writing them then. It also removes old
+    left behind: no other run can be writing them then, but for a run with
+    another working directory (another machine's, on a share), which holds
+    the lock of each staged file it writes until the file has its name. It also removes old
     versions set aside once they are released, and gives one whose name is
     free its name back: a run killed between the two renames loses nothing.
 */
@@ -110,6 +113,9 @@ bool replaceStagedFile(const QString &stagedPath, const QString &targetPath, int
 
 namespace {
 
+// The most staged files whose locks a pass holds at once.
+constexpr int maxHeldLocks = 256;
+
 // One name of the pass: what it stands for and how it ended.
 struct Entry
 {
@@ -117,6 +123,7 @@ struct Entry
     QString sourcePath;
     QString directory;     // the target's, where the staged file stands
     QString stagedPath;    // the new version beside the target, until it has the target's name
+    int stagedLock = -1;   // holds the staged file's lock (copyToStaged)
     QString message;       // the failure, if any
     bool pending = false;  // the failure leaves the file to the deferred copy
     bool replaced = false; // the new version has the target's name
@@ -157,6 +164,8 @@ public:
 
 private:
     void createDirectories(const QString &directory);
+    static void releaseStaged(Entry &entry);
+    void givePermissions(const QStringList &missing);
     void removeLeftovers(const QString &directory);
     void addSynced(const QString &directory);
     bool nameDependsOn(const Entry &entry, const QString &directory) const;
@@ -166,6 +175,7 @@ private:
     int m_waitMs;
     QFileInfo m_ownProgram;
     bool m_mayRemoveLeftovers = true;
+    int m_heldLocks = 0;
     QSet<QString> m_cleaned;
     QSet<QString> m_created; // directories this pass created
     QList<Entry> m_entries;
@@ -213,11 +223,19 @@ void Pass::stage(const QString &name)
     removeLeftovers(entry.directory);
 
     QString reason;
-    entry.stagedPath =
-        copyToStaged(entry.sourcePath, entry.directory, fileNameOf(entry.targetPath), &reason);
+    entry.stagedPath = copyToStaged(entry.sourcePath, entry.directory, fileNameOf(entry.targetPath),
+                                    &reason, &entry.stagedLock);
     if (entry.stagedPath.isEmpty()) {
         entry.message = cannotCopyMessage(entry.sourcePath, reason);
         entry.pending = true;
+    }
+    // Each held lock is an open descriptor: beyond this many, a staged file
+    // is locked only while it is written, so that a long list of names never
+    // runs out of descriptors.
+    if (entry.stagedLock >= 0 && ++m_heldLocks > maxHeldLocks) {
+        QString ignored;
+        Platform::closeFile(entry.stagedLock, &ignored);
+        entry.stagedLock = -1;
     }
 }
 
@@ -237,7 +255,7 @@ void Pass::flushStaged()
         if (entry.stagedPath.isEmpty())
             continue;
         QFile::remove(entry.stagedPath);
-        entry.stagedPath.clear();
+        releaseStaged(entry);
         entry.message = cannotCopyMessage(entry.sourcePath, reason);
         entry.pending = true;
     }
@@ -261,10 +279,20 @@ void Pass::abandon(const QString &reason)
             continue;
         if (!entry.stagedPath.isEmpty())
             QFile::remove(entry.stagedPath);
-        entry.stagedPath.clear();
+        releaseStaged(entry);
         entry.message = cannotCopyMessage(entry.sourcePath, reason);
         entry.pending = false;
     }
+}
+
+// The staged file has the target's name or is gone: its lock goes too.
+void Pass::releaseStaged(Entry &entry)
+{
+    entry.stagedPath.clear();
+    QString ignored;
+    if (entry.stagedLock >= 0)
+        Platform::closeFile(entry.stagedLock, &ignored);
+    entry.stagedLock = -1;
 }
 
 void Pass::replaceStaged()
@@ -288,7 +316,7 @@ void Pass::replaceStaged()
             entry.message = cannotRemoveMessage(entry.targetPath, reason);
             entry.pending = true;
         }
-        entry.stagedPath.clear();
+        releaseStaged(entry);
     }
 }
 
@@ -343,10 +371,25 @@ void Pass::createDirectories(const QString &directory)
          path = createdDirectoryOf(path))
         missing.append(path);
     QDir().mkpath(directory);
+    givePermissions(missing);
     // A new directory is a new name in its parent.
     for (const QString &path : qAsConst(missing)) {
         m_created.insert(path);
         addSynced(createdDirectoryOf(path));
+    }
+}
+
+// Created directories take their parent's permissions (permissions.h), not
+// the umask's, outermost first; missing lists them innermost first.
+void Pass::givePermissions(const QStringList &missing)
+{
+    for (auto it = missing.crbegin(); it != missing.crend(); ++it) {
+        const std::optional<unsigned> parent = Platform::permissionBits(createdDirectoryOf(*it));
+        QString reason;
+        if (parent && QFileInfo(*it).isDir() &&
+            !Platform::setPermissionBits(*it, createdDirectoryMode(*parent), &reason))
+            m_diagnostics.append(QStringLiteral("Error. Can't set permissions of ") + *it +
+                                 QStringLiteral(": ") + reason);
     }
 }
 
@@ -371,10 +414,13 @@ namespace {
 // How often a run that waits looks again.
 constexpr int lockPollMs = 250;
 
-PassResult otherUpdateResult(const QString &workDir)
+// The deferred copy of the record at recordPath is in the way.
+PassResult otherUpdateResult(const QString &workDir, const QString &recordPath)
 {
+    const std::optional<UpdateRecord> record = readRecord(recordPath);
     PassResult result;
-    result.errors.append(otherUpdateMessage(workDir));
+    result.errors.append(otherUpdateMessage(workDir, recordPath, record ? record->host : QString(),
+                                            record ? record->writer : 0));
     result.otherErrors = result.errors;
     return result;
 }
@@ -390,12 +436,15 @@ bool writeRecordOfThisRun(const QString &workDir, UpdateRecord *record, QString 
 } // namespace
 
 // Staged files of a run that was killed are removed by the next run that
-// holds the lock: no other run can be writing them. So are the temporary
-// files of a deferred copy that was killed, once its interpreter no longer
-// runs, and old versions set aside, once nobody runs them any more; one still
-// in use stays for a later run. One whose name is free was left by a run
-// killed between its two renames: it gets its name back before anything
-// else.
+// holds the lock: no other run of this working directory can be writing them
+// then, and a run of another machine that shares the installation holds the
+// lock of the staged file it writes. So are the temporary files of a
+// deferred copy that was killed, once its interpreter has certainly ended, on
+// this machine or on another that shares the installation
+// (deferredCopyMayUse), and old versions set aside, once nobody runs them any
+// more; one still in use stays for a later run. One whose name is free was
+// left by a run killed between its two renames: it gets its name back before
+// anything else.
 void removeLeftovers(const QString &directory)
 {
     QDir dir(directory);
@@ -410,8 +459,12 @@ void removeLeftovers(const QString &directory)
     }
     for (const QString &entry : entries) {
         qint64 chain = 0;
-        if (isStagedFileName(entry) ||
-            (isDeferredCopyFileName(entry, &chain) && (chain == 0 || !deferredCopyRuns(chain))))
+        QString host;
+        QString ignored;
+        if (isStagedFileName(entry))
+            Platform::removeUnheldFile(dir.filePath(entry), &ignored);
+        else if (isDeferredCopyFileName(entry, &chain, &host) &&
+                 !deferredCopyMayUse(dir.filePath(entry), chain, host))
             dir.remove(entry);
     }
 }
@@ -440,7 +493,7 @@ PassResult replaceFiles(const QStringList &names, const QString &appDir, const Q
                                recordPath);
         if (waited.elapsed() >= lockWait) {
             lock->unlock();
-            return otherUpdateResult(workDir);
+            return otherUpdateResult(workDir, recordPath);
         }
         wait(qMin<int>(lockPollMs, lockWait));
     }
@@ -454,8 +507,13 @@ PassResult replaceFiles(const QStringList &names, const QString &appDir, const Q
         removeAbandonedReports(workDir);
         break;
     }
-    case Lock::TakenByOther:
-        return otherUpdateResult(workDir);
+    case Lock::TakenByOther: {
+        PassResult result;
+        const LockHolder holder = lockHolder(*lock);
+        result.errors.append(otherUpdateMessage(workDir, lockPath, holder.host, holder.pid));
+        result.otherErrors = result.errors;
+        return result;
+    }
     case Lock::Unavailable:
         // A working directory that takes no lock file takes no error file
         // either; the update itself may still work, so it goes on, but
