@@ -27,6 +27,11 @@ QString otherUpdateMessage(const QString &workDir)
     return QStringLiteral("Другое обновление уже выполняется в %0.").arg(workDir);
 }
 
+QString cannotRestartMessage(const QString &programPath, const QString &reason)
+{
+    return QStringLiteral("Программа %0 не может быть запущена. ").arg(programPath) + reason;
+}
+
 QString errorFilePath(const QString &workDir)
 {
     return workDir + QLatin1String("/Orvane.err");

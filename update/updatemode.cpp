@@ -9,8 +9,29 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
+#include <QFileInfo>
 
 namespace Update {
+
+namespace {
+
+// Starts the program again in the directory it was started in, so that it
+// finds the same working directory; should that be gone meanwhile (a
+// download folder cleaned up), in the installation, where it lies. On failure
+// returns the message for the user, and the log has the reason.
+QString restart(const QString &program, const QString &startDirectory,
+                const QProcessEnvironment &environment)
+{
+    const QString directory =
+        QFileInfo(startDirectory).isDir() ? startDirectory : QFileInfo(program).absolutePath();
+    QString reason;
+    if (Platform::startDetached(program, QStringList(), environment, directory, &reason))
+        return QString();
+    Installation::logError("Error. Can't restart ", program + QLatin1String(": ") + reason);
+    return cannotRestartMessage(program, reason);
+}
+
+} // namespace
 
 Installation::ExitCode finish(const PassResult &pass, const QString &restartProgram,
                               const QString &startDirectory, const QProcessEnvironment &environment,
@@ -31,14 +52,19 @@ Installation::ExitCode finish(const PassResult &pass, const QString &restartProg
         return Installation::Ok;
     }
 
-    if (pass.errors.isEmpty()) {
-        if (!Platform::startDetached(restartProgram, QStringList(), environment, startDirectory))
-            Installation::logError("Error. Can't restart ", restartProgram);
-        qDebug() << "Success!";
-        return Installation::Ok;
+    QStringList errors = pass.errors;
+    // A restart that fails is a failure of the update: it is reported like
+    // the others.
+    if (errors.isEmpty()) {
+        const QString failure = restart(restartProgram, startDirectory, environment);
+        if (failure.isEmpty()) {
+            qDebug() << "Success!";
+            return Installation::Ok;
+        }
+        errors.append(failure);
     }
 
-    const Installation::ExitCode written = writeErrorFile(path, pass.errors);
+    const Installation::ExitCode written = writeErrorFile(path, errors);
     if (written != Installation::Ok)
         return written;
     // Without a desktop there is no editor; the log then tells where to look.
