@@ -113,6 +113,21 @@ bool syncDirectory(const QString &path, QString *reason);
 // directory.
 QString isDirectoryText();
 
+// Whether somebody else holds the file at path open without sharing it for
+// writing or deletion, as on-access scanners, indexers and backup clients do
+// with a new file for a moment (Windows): a flush, a rename or a removal of
+// it fails meanwhile, and may work a moment later. Always false on Linux,
+// where an open file stands in nobody's way.
+bool isHeldByOther(const QString &path);
+
+// The form of an absolute path that the Windows API takes beyond MAX_PATH:
+// backslashes, "." and ".." resolved, and "\\?\" in front
+// ("\\?\UNC\server\share\..." for a share), once the path is long
+// enough to need it (from MAX_PATH - 12 units on, where a directory's path
+// ends); shorter ones, relative ones and those already in a device form
+// keep their own, with backslashes. Pure, so that it is the same everywhere.
+QString longPathForm(const QString &path);
+
 } // namespace Platform
 
 #endif // ORVANE_PLATFORM_FILES_H

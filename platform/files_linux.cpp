@@ -250,4 +250,9 @@ QString isDirectoryText()
     return errorText(EISDIR);
 }
 
+bool isHeldByOther(const QString &)
+{
+    return false;
+}
+
 } // namespace Platform
