@@ -1,73 +1,79 @@
-#shellcheck shell = sh
-#The deferred copy on Linux, run by / bin / sh - c once Orvane has ended, with
-#"orvane-update" as $0, by which a later update knows it runs.
-#Arguments : $1 the program to restart, $2 the directory to restart it in,
-#$3 the error file, $4 the pass's other errors (CR LF between them), $5 the
-#editor(an absolute path; empty : the system's), then source, target and
-#"not copied" message of every copy.No path is ever part of this text, so
-#no file name can bring in shell syntax.
+# shellcheck shell=sh
+# The deferred copy on Linux, run by /bin/sh -c once Orvane has ended, with
+# "orvane-update" as $0, by which a later update knows it runs.
+# Arguments: $1 the program to restart, $2 the directory to restart it in,
+# $3 the error file, $4 the pass's other errors (CR LF between them), $5 the
+# editor (an absolute path; empty: the system's), then source, target and
+# "not copied" message of every copy. No path is ever part of this text, so
+# no file name can bring in shell syntax.
 #
-#Each new version is copied beside its target, given its permissions,
-#flushed, renamed over the target in one step and its directory flushed : the
-#target holds its complete old or new content at every instant.The
-#temporary file gets the new version's permissions, and its owner may read,
-#write and run it, without set - user - ID, set - group - ID or sticky bits, as in
-#the replacement pass."-T" makes a directory in the target's place a
-#failure instead of a destination.Whether a target's directory takes a new
-#name is asked when its copy is due, not tried : a failed step ends the
-#chain, never leads to another way of writing the target.What a failed tool
-#writes to its error channel becomes the reason in the error file.
+# Each new version is copied beside its target, given its permissions,
+# flushed, renamed over the target in one step and its directory flushed: the
+# target holds its complete old or new content at every instant. The
+# temporary file gets the new version's permissions, and its owner may read,
+# write and run it, without set-user-ID, set-group-ID or sticky bits, as in
+# the replacement pass. "-T" makes a directory in the target's place a
+# failure instead of a destination. Whether a target's directory takes a new
+# name is asked when its copy is due, not tried: a failed step ends the
+# chain, never leads to another way of writing the target. What a failed tool
+# writes to its error channel becomes the reason in the error file.
 
-restart = $1 start = $2 report = $3 earlier = $4 editor = $5 shift 5 nl ='
-' crlf = $(printf '\r\n_') crlf = ${crlf % _}
+restart=$1 start=$2 report=$3 earlier=$4 editor=$5
+shift 5
+nl='
+'
+crlf=$(printf '\r\n_')
+crlf=${crlf%_}
 
-#A write beyond the file - size limit fails("File too large") and is
-#reported, instead of ending the tool that writes.
+# A write beyond the file-size limit fails ("File too large") and is
+# reported, instead of ending the tool that writes.
 trap '' XFSZ
 
-#The tools come from the system's standard path, whatever PATH holds.
-c()
-{
-    command - p "$@";
+# The tools come from the system's standard path, whatever PATH holds.
+c() { command -p "$@"; }
+
+# Appends one line to the error file's text.
+put() {
+    text=$text$sep$1
+    sep=$crlf
 }
 
-#Appends one line to the error file's text.
-put(){text = $text$sep$1 sep = $crlf}
-
-#Puts the text in the error file and opens it.Written beside it and renamed
-#over it : whatever had the name(a link, a FIFO) is replaced, never written
-#through or waited for.
-show()
-{
-    trap - XFSZ new = $(c mktemp-- "$report.XXXXXX") ||
-                      return if printf '%s' "$text" > "$new" && c mv - f -
-                                                                    T-- "$new"
-                                                                        "$report";
-    then if[-n "$editor"];
-    then "$editor"
-         "$report";
-    else c xdg - open "$report";
-    fi else c rm - f-- "$new" fi
+# Puts the text in the error file and opens it. Written beside it and renamed
+# over it: whatever had the name (a link, a FIFO) is replaced, never written
+# through or waited for.
+show() {
+    trap - XFSZ
+    new=$(c mktemp -- "$report.XXXXXX") || return
+    if printf '%s' "$text" >"$new" && c mv -f -T -- "$new" "$report"; then
+        if [ -n "$editor" ]; then "$editor" "$report"; else c xdg-open "$report"; fi
+    else
+        c rm -f -- "$new"
+    fi
 }
 
-#fail REASON COPY... : reports the other errors, then every copy not made,
-#the first with the reason's first line, opens the report and ends the
-#chain without the restart.
-fail()
-{
-    why = ${1 % % "$nl" *} shift text ='' sep ='' if[-n "$earlier"];
-    then put "$earlier";
-    fi while["$#" - ge 3];
-    do
-        put "$3$why" why = shift 3 done show exit 1
+# fail REASON COPY...: reports the other errors, then every copy not made,
+# the first with the reason's first line, opens the report and ends the
+# chain without the restart.
+fail() {
+    why=${1%%"$nl"*}
+    shift
+    text='' sep=''
+    if [ -n "$earlier" ]; then put "$earlier"; fi
+    while [ "$#" -ge 3 ]; do
+        put "$3$why"
+        why=
+        shift 3
+    done
+    show
+    exit 1
 }
 
-#Time for the program to end and release its files.
+# Time for the program to end and release its files.
 c sleep 2 || exit
 
-    while["$#" - ge 3];
-do
-case $2 in */*)
+while [ "$#" -ge 3 ]; do
+    case $2 in
+    */*)
         dir=${2%/*}
         dir=${dir:-/}
         ;;
