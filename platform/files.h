@@ -101,8 +101,10 @@ KernelCopy copyContent(int fromDescriptor, int toDescriptor, QString *reason);
 // the system can, one flush of each file system serves all its files (Linux:
 // syncfs, one journal commit rather than one per file); elsewhere each file
 // is flushed (Windows: FlushFileBuffers). On failure *reason gets the
-// system's text.
-bool flushFiles(const QStringList &paths, QString *reason);
+// system's text, and *unflushed, where given, the paths whose content may
+// not be on the disk: one file's trouble costs no file whose flush worked
+// (on Linux, none on another file system).
+bool flushFiles(const QStringList &paths, QString *reason, QStringList *unflushed = nullptr);
 
 // Makes the names that directory gained survive a power cut; a no-op where
 // the file system does that with the rename itself. On failure *reason gets

@@ -186,16 +186,19 @@ KernelCopy copyContent(int, int, QString *)
     return KernelCopy::Unsupported;
 }
 
-bool flushFiles(const QStringList &paths, QString *reason)
+bool flushFiles(const QStringList &paths, QString *reason, QStringList *unflushed)
 {
+    QStringList missed;
     for (const QString &path : paths) {
         unsigned long error = 0;
         if (!flushFileWin(nativePath(path).c_str(), &error)) {
             *reason = errorText(error);
-            return false;
+            missed.append(path);
         }
     }
-    return true;
+    if (unflushed)
+        *unflushed = missed;
+    return missed.isEmpty();
 }
 
 bool syncDirectory(const QString &, QString *)
