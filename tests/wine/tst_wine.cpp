@@ -631,29 +631,16 @@ void TestWine::scannerHoldsStagedFiles()
                   {installation.path() + "/scanner.exe", windowsPath(installation.path()),
                    windowsPath(control.filePath("ready")), windowsPath(control.filePath("stop"))});
     QVERIFY(waitForFile(control.filePath("ready"), 30000));
-    if (startRemoved) {
-        // Once the pass has begun to stage the files.
-        QTimer remover;
-        QObject::connect(&remover, &QTimer::timeout, [&] {
-            if (!QDir(installation.path())
-                     .entryList({".*.orvane-new-*"}, QDir::Files | QDir::Hidden)
-                     .isEmpty())
-                QDir(start).removeRecursively();
-        });
-        remover.start(5);
-    }
+    // Removed once the pass has begun to stage the files.
+    QProcess remover;
+    if (startRemoved)
+        remover.start("/bin/sh", {"-c",
+                                  "until ls -a \"$0\" | grep -q orvane-new; do sleep 0.01; done; "
+                                  "rm -r \"$1\"",
+                                  installation.path(), start});
 
-    TempInstallation::Result result;
-    if (startRemoved) {
-        // The run happens in a thread so that the timer here can fire.
-        QThread *runner =
-            QThread::create([&] { result = run(installation, QStringList{"-r"} + names, start); });
-        runner->start();
-        QTRY_VERIFY_WITH_TIMEOUT(runner->isFinished(), 60000);
-        delete runner;
-    } else {
-        result = run(installation, QStringList{"-r"} + names, start);
-    }
+    const TempInstallation::Result result = run(installation, QStringList{"-r"} + names, start);
+    QVERIFY(!startRemoved || remover.waitForFinished(1000));
     QVERIFY(writeFile(control.filePath("stop"), ""));
     QVERIFY(scanner.waitForFinished(30000));
     QCOMPARE(readFile(control.filePath("stop.count")).toInt(), files);
