@@ -101,8 +101,10 @@ KernelCopy copyContent(int fromDescriptor, int toDescriptor, QString *reason);
 // the system can, one flush of each file system serves all its files (Linux:
 // syncfs, one journal commit rather than one per file); elsewhere each file
 // is flushed (Windows: FlushFileBuffers). On failure *reason gets the
-// system's text.
-bool flushFiles(const QStringList &paths, QString *reason);
+// system's text, and *unflushed, where given, the paths whose content may
+// not be on the disk: one file's trouble costs no file whose flush worked
+// (on Linux, none on another file system).
+bool flushFiles(const QStringList &paths, QString *reason, QStringList *unflushed = nullptr);
 
 // Makes the names that directory gained survive a power cut; a no-op where
 // the file system does that with the rename itself. On failure *reason gets
@@ -161,6 +163,21 @@ std::optional<unsigned> permissionBits(const QString &path);
 // a link (a link there is refused). Windows: only the read-only attribute,
 // taken from the owner's write bit. On failure *reason has the system's text.
 bool setPermissionBits(const QString &path, unsigned mode, QString *reason);
+
+// Whether somebody else holds the file at path open without sharing it for
+// writing or deletion, as on-access scanners, indexers and backup clients do
+// with a new file for a moment (Windows): a flush, a rename or a removal of
+// it fails meanwhile, and may work a moment later. Always false on Linux,
+// where an open file stands in nobody's way.
+bool isHeldByOther(const QString &path);
+
+// The form of an absolute path that the Windows API takes beyond MAX_PATH:
+// backslashes, "." and ".." resolved, and "\\?\" in front
+// ("\\?\UNC\server\share\..." for a share), once the path is long
+// enough to need it (from MAX_PATH - 12 units on, where a directory's path
+// ends); shorter ones, relative ones and those already in a device form
+// keep their own, with backslashes. Pure, so that it is the same everywhere.
+QString longPathForm(const QString &path);
 
 } // namespace Platform
 

@@ -202,33 +202,46 @@ KernelCopy copyContent(int fromDescriptor, int toDescriptor, QString *reason)
     }
 }
 
-bool flushFiles(const QStringList &paths, QString *reason)
+bool flushFiles(const QStringList &paths, QString *reason, QStringList *unflushed)
 {
     // syncfs writes out the data and the metadata (the permissions given to
     // a new version included) of every file on the file system in one go:
-    // once per file system, however many files were staged on it.
+    // once per file system, however many files were staged on it. A file
+    // system whose flush failed is not flushed again: a second syncfs would
+    // not report the writes that failed once more.
     QSet<dev_t> flushed;
+    QSet<dev_t> failed;
+    QStringList missed;
     for (const QString &path : paths) {
         const QByteArray name = QFile::encodeName(path);
         struct stat status = {};
         if (::stat(name.constData(), &status) != 0) {
             *reason = errorText(errno);
-            return false;
+            missed.append(path);
+            continue;
         }
         if (flushed.contains(status.st_dev))
             continue;
+        if (failed.contains(status.st_dev)) {
+            missed.append(path);
+            continue;
+        }
         const int descriptor = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
         const bool done = descriptor >= 0 && ::syncfs(descriptor) == 0;
         const int error = errno;
         if (descriptor >= 0)
             ::close(descriptor);
-        if (!done) {
-            *reason = errorText(error);
-            return false;
+        if (done) {
+            flushed.insert(status.st_dev);
+            continue;
         }
-        flushed.insert(status.st_dev);
+        *reason = errorText(error);
+        failed.insert(status.st_dev);
+        missed.append(path);
     }
-    return true;
+    if (unflushed)
+        *unflushed = missed;
+    return missed.isEmpty();
 }
 
 bool syncDirectory(const QString &path, QString *reason)
@@ -400,6 +413,11 @@ bool setPermissionBits(const QString &path, unsigned mode, QString *reason)
                    AT_SYMLINK_NOFOLLOW) == 0)
         return true;
     *reason = errorText(errno);
+    return false;
+}
+
+bool isHeldByOther(const QString &)
+{
     return false;
 }
 

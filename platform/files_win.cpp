@@ -43,9 +43,11 @@ QString errorText(DWORD error)
     return message;
 }
 
+// Every path this file hands to the system: a long one gets the form that
+// passes MAX_PATH without the system's long-path opt-in.
 std::wstring nativePath(const QString &path)
 {
-    return QDir::toNativeSeparators(path).toStdWString();
+    return longPathForm(path).toStdWString();
 }
 
 } // namespace
@@ -184,16 +186,19 @@ KernelCopy copyContent(int, int, QString *)
     return KernelCopy::Unsupported;
 }
 
-bool flushFiles(const QStringList &paths, QString *reason)
+bool flushFiles(const QStringList &paths, QString *reason, QStringList *unflushed)
 {
+    QStringList missed;
     for (const QString &path : paths) {
         unsigned long error = 0;
         if (!flushFileWin(nativePath(path).c_str(), &error)) {
             *reason = errorText(error);
-            return false;
+            missed.append(path);
         }
     }
-    return true;
+    if (unflushed)
+        *unflushed = missed;
+    return missed.isEmpty();
 }
 
 bool syncDirectory(const QString &, QString *)
@@ -280,6 +285,21 @@ bool setPermissionBits(const QString &path, unsigned mode, QString *reason)
         return true;
     *reason = errorText(GetLastError());
     return false;
+}
+
+bool isHeldByOther(const QString &path)
+{
+    // Asks for no more than any sharing lets through but a holder that
+    // shares neither writing nor deletion.
+    const HANDLE handle = CreateFileW(
+        nativePath(path).c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(handle);
+        return false;
+    }
+    const DWORD error = GetLastError();
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
 
 } // namespace Platform

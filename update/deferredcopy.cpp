@@ -204,6 +204,22 @@ VariableList deferredCopyVariables(const DeferredCopy &copy, qint64 chainNumber,
     return variables;
 }
 
+QString pathBeyondInterpreter(const DeferredCopy &copy, qint64 chain)
+{
+    constexpr int maxPath = 260; // Windows' MAX_PATH, its NUL included
+    // The reports' common beginning is followed by a report's number.
+    const int reportNumber = QString::number(copy.copies.size()).size();
+    for (const auto &variable : deferredCopyVariables(copy, chain, QString(), QString())) {
+        const QChar kind = variable.first.at(7);
+        const int units = variable.second.size() + (kind == QLatin1Char('E') ? reportNumber : 0);
+        if (units > (kind == QLatin1Char('D') ? maxPath - 2 : maxPath - 1) ||
+            variable.second.startsWith(QLatin1String("\\\\?\\")) ||
+            variable.second.startsWith(QLatin1String("//?/")))
+            return variable.second;
+    }
+    return QString();
+}
+
 bool isDeferredCopyVariable(const QString &name)
 {
     static const QRegularExpression variable(

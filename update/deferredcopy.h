@@ -81,6 +81,13 @@ QString deferredCopyHost();
 // Whether text has the form of such a mark.
 bool isDeferredCopyHost(const QString &text);
 
+// The first of the paths that deferredCopyVariables() names (the reports'
+// included) which the Windows interpreter cannot take: its copy, move, del
+// and start take no path of MAX_PATH units or more, and no long form; its
+// cd no directory of more than MAX_PATH - 2 units. Empty when it takes them
+// all.
+QString pathBeyondInterpreter(const DeferredCopy &copy, qint64 chain);
+
 // Whether an environment variable is one of deferredCopyVariables()'s (the
 // case of its letters does not count, as on Windows).
 bool isDeferredCopyVariable(const QString &name);

@@ -31,9 +31,10 @@ bool startDeferredCopy(const DeferredCopy &copy, const QProcessEnvironment &envi
     const int record = Platform::lockFile(copy.recordFile, &held, &reason);
     if (record < 0)
         return false;
-    const bool started =
-        Platform::startDetachedHandingOn(QStringLiteral("/bin/sh"), arguments, environment, record);
-    Platform::closeFile(record, &reason);
+    const bool started = Platform::startDetachedHandingOn(QStringLiteral("/bin/sh"), arguments,
+                                                          environment, record, &reason);
+    QString ignored;
+    Platform::closeFile(record, &ignored);
     return started;
 }
 

@@ -1,5 +1,6 @@
 #include "update/deferredcopy.h"
 
+#include "installation/installation.h"
 #include "platform/hiddenprocess.h"
 #include "platform/process.h"
 #include "update/errorreport.h"
@@ -20,6 +21,13 @@ bool startDeferredCopy(const DeferredCopy &copy, const QProcessEnvironment &envi
         copy.copies.size(), !copy.otherErrors.isEmpty(), !copy.recordFile.isEmpty());
     if (!Platform::fitsCommandBuffer(static_cast<std::size_t>(commandLine.size())))
         return false;
+    // A chain that could not copy the file is no use: the pass reports it
+    // now instead.
+    const QString tooLong = pathBeyondInterpreter(copy, chain);
+    if (!tooLong.isEmpty()) {
+        Installation::logError("Error. Path too long for the deferred copy ", tooLong);
+        return false;
+    }
     // Only this chain's reports may be shown: the first is the error file.
     QFile::remove(copy.errorFile);
     const QString host = deferredCopyHost();

@@ -61,6 +61,11 @@ QString otherUpdateMessage(const QString &workDir, const QString &lockPath, cons
                .arg(lockPath, host, QString::number(pid));
 }
 
+QString cannotRestartMessage(const QString &programPath, const QString &reason)
+{
+    return QStringLiteral("Программа %0 не может быть запущена. ").arg(programPath) + reason;
+}
+
 QString errorFilePath(const QString &workDir)
 {
     return workDir + QLatin1String("/Orvane.err");

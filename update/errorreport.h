@@ -22,6 +22,7 @@ QString unreadableRecordMessage(const QString &recordPath);
 // and process (pid 0: not known).
 QString otherUpdateMessage(const QString &workDir, const QString &lockPath, const QString &host,
                            qint64 pid);
+QString cannotRestartMessage(const QString &programPath, const QString &reason);
 
 // The error file's path in a working directory.
 QString errorFilePath(const QString &workDir);

@@ -37,7 +37,12 @@
     syncfs per file system on Linux (one journal commit for all files, not
     one per file), FlushFileBuffers per file on Windows. A flush that fails
     uses no staged file, since after a power cut its name could hold an
-    empty file.
+    empty file; one file's failure costs no other.
+  - On Windows on-access scanners, indexers and backup clients open each
+    new file for a moment without sharing it: a staged file held so is
+    waited for like a held target, in its flush, its rename and its
+    removal. One that still cannot be removed is removed by the next run
+    that holds the lock.
   - Then each staged file is renamed over its target. A running program or
     a loaded library on Windows cannot be replaced, but renamed: it steps
     aside in its own directory (".<name>.orvane-old-XXXXXX"), the staged
@@ -92,22 +97,56 @@ bool replaceStagedFile(const QString &stagedPath, const QString &targetPath, int
                        int attempts, QString *reason)
 {
     for (int attempt = 1;; ++attempt) {
+        bool retry = false;
         switch (Platform::replaceFile(stagedPath, targetPath, reason)) {
         case Platform::Replacement::Done:
             return true;
         case Platform::Replacement::Refused:
-            return false;
+            break;
         case Platform::Replacement::HeldAsImage:
             // Waiting would not free it, nor is it needed.
-            return replaceAside(stagedPath, targetPath, reason);
+            if (replaceAside(stagedPath, targetPath, reason))
+                return true;
+            break;
         case Platform::Replacement::Busy:
+            retry = true;
             break;
         }
-        // A single attempt is made at once, with nothing to wait for.
-        if (attempts > 1)
-            wait(waitMs);
-        if (attempt == attempts)
+        const bool stagedHeld = Platform::isHeldByOther(stagedPath);
+        if (!retry && !stagedHeld)
             return false;
+        const int allowed = stagedHeld ? qMax(attempts, removalAttempts) : attempts;
+        // A single attempt is made at once, with nothing to wait for.
+        if (allowed > 1)
+            wait(waitMs);
+        if (attempt >= allowed)
+            return false;
+    }
+}
+
+// Flushes a staged file whose flush failed again, while somebody else holds
+// it, which kept the flush from opening it. A flush that failed otherwise is
+// not repeated: a second one may not report what the first did.
+bool flushOnceReleased(const QString &stagedPath, int waitMs, QString *reason)
+{
+    for (int attempt = 1; attempt < removalAttempts && Platform::isHeldByOther(stagedPath);
+         ++attempt) {
+        wait(waitMs);
+        if (Platform::flushFiles({stagedPath}, reason))
+            return true;
+    }
+    return false;
+}
+
+// Removes a staged file that is no longer needed, trying again while
+// somebody else holds it. One that still cannot be removed is left to the
+// next run that holds the lock, which removes every staged file it finds.
+void removeStaged(const QString &stagedPath, int waitMs)
+{
+    for (int attempt = 1; !QFile::remove(stagedPath) && QFileInfo::exists(stagedPath); ++attempt) {
+        if (attempt == removalAttempts || !Platform::isHeldByOther(stagedPath))
+            return;
+        wait(waitMs);
     }
 }
 
@@ -247,16 +286,22 @@ void Pass::flushStaged()
             paths.append(entry.stagedPath);
     }
     QString reason;
-    if (paths.isEmpty() || Platform::flushFiles(paths, &reason))
+    QStringList unflushed;
+    if (paths.isEmpty() || Platform::flushFiles(paths, &reason, &unflushed))
         return;
-    // A new version that may not be on the disk takes no installed file's
-    // place: after a power cut the name could hold an empty file.
+    // One file's trouble costs no other, and a file somebody holds for a
+    // moment is waited for. A new version that may not be on the disk takes
+    // no installed file's place: after a power cut the name could hold an
+    // empty file.
     for (Entry &entry : m_entries) {
-        if (entry.stagedPath.isEmpty())
+        if (entry.stagedPath.isEmpty() || !unflushed.contains(entry.stagedPath))
             continue;
-        QFile::remove(entry.stagedPath);
+        QString fileReason = reason;
+        if (flushOnceReleased(entry.stagedPath, m_waitMs, &fileReason))
+            continue;
+        removeStaged(entry.stagedPath, m_waitMs);
         releaseStaged(entry);
-        entry.message = cannotCopyMessage(entry.sourcePath, reason);
+        entry.message = cannotCopyMessage(entry.sourcePath, fileReason);
         entry.pending = true;
     }
 }
@@ -312,7 +357,7 @@ void Pass::replaceStaged()
             entry.replaced = true;
             addSynced(entry.directory);
         } else {
-            QFile::remove(entry.stagedPath);
+            removeStaged(entry.stagedPath, m_waitMs);
             entry.message = cannotRemoveMessage(entry.targetPath, reason);
             entry.pending = true;
         }

@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
+#include <QFileInfo>
 
 namespace Update {
 
@@ -40,6 +41,22 @@ void handOverRecord(const PassResult &pass)
                                recordFilePath(pass.workDir) + QStringLiteral(": ") + reason);
 }
 
+// Starts the program again in the directory it was started in, so that it
+// finds the same working directory; should that be gone meanwhile (a
+// download folder cleaned up), in the installation, where it lies. On failure
+// returns the message for the user, and the log has the reason.
+QString restart(const QString &program, const QString &startDirectory,
+                const QProcessEnvironment &environment)
+{
+    const QString directory =
+        QFileInfo(startDirectory).isDir() ? startDirectory : QFileInfo(program).absolutePath();
+    QString reason;
+    if (Platform::startDetached(program, QStringList(), environment, directory, &reason))
+        return QString();
+    Installation::logError("Error. Can't restart ", program + QLatin1String(": ") + reason);
+    return cannotRestartMessage(program, reason);
+}
+
 } // namespace
 
 Installation::ExitCode finish(const PassResult &pass, const QString &restartProgram,
@@ -64,15 +81,20 @@ Installation::ExitCode finish(const PassResult &pass, const QString &restartProg
         return Installation::Ok;
     }
 
-    if (pass.errors.isEmpty()) {
+    QStringList errors = pass.errors;
+    // A restart that fails is a failure of the update: it is reported like
+    // the others.
+    if (errors.isEmpty()) {
         forgetRecord(pass);
-        if (!Platform::startDetached(restartProgram, QStringList(), environment, startDirectory))
-            Installation::logError("Error. Can't restart ", restartProgram);
-        qDebug() << "Success!";
-        return Installation::Ok;
+        const QString failure = restart(restartProgram, startDirectory, environment);
+        if (failure.isEmpty()) {
+            qDebug() << "Success!";
+            return Installation::Ok;
+        }
+        errors.append(failure);
     }
 
-    const Installation::ExitCode written = writeErrorFile(path, pass.errors);
+    const Installation::ExitCode written = writeErrorFile(path, errors);
     forgetRecord(pass);
     if (written != Installation::Ok)
         return written;

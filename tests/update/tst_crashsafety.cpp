@@ -24,6 +24,7 @@ private slots:
     void flushedBeforeRenamedNeverUnlinked();
     void failuresReportedAtOnce_data();
     void failuresReportedAtOnce();
+    void failedFlushCostsNoOtherFile();
 };
 
 static const int fileCount = 120;
@@ -587,6 +588,45 @@ void TestCrashSafety::failuresReportedAtOnce()
     else
         QCOMPARE(readFile(target), installed);
     QVERIFY(!QFileInfo::exists(installation.workDir() + "/Hultrex-received.json"));
+    QCOMPARE(stagedFiles(installation.path()), QStringList());
+}
+
+// A file system whose flush fails costs its own files only: a new version
+// on another one that was flushed takes its name at once, and only the
+// other goes to the deferred copy, which replaces it after the program.
+void TestCrashSafety::failedFlushCostsNoOtherFile()
+{
+    REQUIRE_STRACE();
+    if (geteuid() != 0)
+        QSKIP("mounting a tmpfs needs root");
+    TempInstallation installation;
+    QVERIFY(installation.isValid());
+    const QString mounted = installation.path() + "/mounted";
+    QVERIFY(QDir().mkpath(mounted));
+    if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=1m", "tmpfs", mounted}) != 0)
+        QSKIP("a tmpfs cannot be mounted here");
+    const auto unmount = qScopeGuard([&mounted] { QProcess::execute("umount", {mounted}); });
+    const QStringList files{"a.so", "mounted/b.so"};
+    for (const QString &name : files) {
+        QVERIFY(writeFile(installation.path() + '/' + name, "old"));
+        QVERIFY(writeFile(installation.workDir() + '/' + name + '_', "NEW"));
+    }
+    // The first flush of a file system, that of a.so's, fails.
+    const QStringList wrapper{"strace",       "-f",        "-qq",
+                              "-o",           "/dev/null", "-e",
+                              "trace=syncfs", "-e",        "inject=syncfs:error=EIO:when=1"};
+
+    const TempInstallation::Result result =
+        installation.run(QStringList{"-r"} + files, tracedEnvironment(), QString(), wrapper);
+    QCOMPARE(result.exitCode, 0);
+    const QString failed =
+        "Файл " + installation.workDir() + "/a.so_ не может быть скопирован. Input/output error";
+    QVERIFY2(result.output.contains(failed.toUtf8()), result.output.constData());
+    QVERIFY2(!result.output.contains("b.so_"), result.output.constData());
+    QCOMPARE(readFile(mounted + "/b.so"), QByteArray("NEW"));
+    const QJsonObject record = waitForRecord(installation.workDir(), "Hultrex", 30000);
+    QVERIFY2(!record.isEmpty(), installation.outputSoFar().constData());
+    QCOMPARE(readFile(installation.path() + "/a.so"), QByteArray("NEW"));
     QCOMPARE(stagedFiles(installation.path()), QStringList());
 }
 

@@ -3,6 +3,7 @@
 // buffer and environment block, and the error file.
 
 #include "platform/environment.h"
+#include "platform/files.h"
 #include "platform/hiddenprocess.h"
 #include "platform/process.h"
 #include "update/deferredcopy.h"
@@ -27,6 +28,10 @@ private slots:
     void windowsPathsStayLiteral();
     void windowsFileLimit_data();
     void windowsFileLimit();
+    void windowsPathLimit_data();
+    void windowsPathLimit();
+    void longPathForm_data();
+    void longPathForm();
     void temporaryNameBesideTarget_data();
     void temporaryNameBesideTarget();
     void environmentBlock_data();
@@ -152,6 +157,76 @@ void TestUpdateEnding::windowsFileLimit()
     QVERIFY(Update::isDeferredCopyVariable("orvane_r"));
     for (const char *other : {"ORVANE_LAYOUT_REPORT", "ORVANE_S", "ORVANE_S0", "ORVANE_RX"})
         QVERIFY2(!Update::isDeferredCopyVariable(other), other);
+}
+
+void TestUpdateEnding::windowsPathLimit_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("startDirectory");
+    QTest::addColumn<QString>("expected"); // the path reported, or empty
+
+    const auto d = [](int n) { return QString(n, 'd'); };
+    const QString start = "C:/start";
+    QTest::newRow("short paths") << "C:/app/a.dll" << start << "";
+    QTest::newRow("target of 259 units") << "C:/" + d(256) << start << "";
+    QTest::newRow("target of 260 units") << "C:/" + d(257) << start << "C:/" + d(257);
+    // The temporary name ".Orvane-deferred-7-1" beside the target.
+    QTest::newRow("temporary name of 260 units")
+        << "C:/" + d(236) + "/a" << start << "C:/" + d(236) + "/.Orvane-deferred-7-1";
+    QTest::newRow("start directory of 258 units") << "C:/app/a.dll"
+                                                  << "C:/" + d(255) << "";
+    QTest::newRow("start directory of 259 units") << "C:/app/a.dll"
+                                                  << "C:/" + d(256) << "C:/" + d(256);
+    QTest::newRow("long form") << "\\\\?\\C:\\app\\a.dll" << start
+                               << "\\\\?\\C:\\app\\.Orvane-deferred-7-1";
+}
+
+// A path the interpreter cannot take is found before any chain starts.
+void TestUpdateEnding::windowsPathLimit()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, startDirectory);
+    QFETCH(QString, expected);
+    const Update::DeferredCopy copy{{qMakePair(target, QString("C:/w/a.dll_"))},
+                                    {},
+                                    "C:/w/Orvane.err",
+                                    "C:/app/Orvane.exe",
+                                    startDirectory, {}};
+    QCOMPARE(Update::pathBeyondInterpreter(copy, 7), expected);
+}
+
+void TestUpdateEnding::longPathForm_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("expected");
+
+    // 248 units and more need the long form; "d" * n is a name of n units.
+    const auto d = [](int n) { return QString(n, 'd'); };
+    QTest::newRow("short: backslashes only") << "C:/app/a.dll"
+                                             << "C:\\app\\a.dll";
+    QTest::newRow("247 units: as it is") << "C:/" + d(244) << "C:\\" + d(244);
+    QTest::newRow("248 units: long form") << "C:/" + d(245) << "\\\\?\\C:\\" + d(245);
+    QTest::newRow("drive, mixed separators, doubled ones")
+        << "C:\\app//" + d(250) + "\\a.dll"
+        << "\\\\?\\C:\\app\\" + d(250) + "\\a.dll";
+    QTest::newRow("dot and dot-dot resolved, never above the drive")
+        << "C:/../app/./x/../" + d(250) << "\\\\?\\C:\\app\\" + d(250);
+    QTest::newRow("share") << "//server/share/app/" + d(250)
+                           << "\\\\?\\UNC\\server\\share\\app\\" + d(250);
+    QTest::newRow("share, dot-dot stops at its name")
+        << "\\\\server\\share\\..\\" + d(250) << "\\\\?\\UNC\\server\\share\\" + d(250);
+    QTest::newRow("already long form") << "\\\\?\\C:\\" + d(250) << "\\\\?\\C:\\" + d(250);
+    QTest::newRow("relative: no long form") << "app/" + d(250) << "app\\" + d(250);
+    QTest::newRow("server without a share: as it is") << "//" + d(250) << "\\\\" + d(250);
+}
+
+// Paths the program hands to the Windows API itself pass MAX_PATH without
+// the system's long-path opt-in.
+void TestUpdateEnding::longPathForm()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, expected);
+    QCOMPARE(Platform::longPathForm(path), expected);
 }
 
 void TestUpdateEnding::temporaryNameBesideTarget_data()

@@ -110,10 +110,15 @@ private slots:
     void handOverArguments();
     void workpath_data();
     void workpath();
+    void installerCannotStart_data();
+    void installerCannotStart();
+    void pathAtItsLimit();
     void cannotCreateWorkDir();
     void cannotEnterWorkDir();
     void updateRestarts_data();
     void updateRestarts();
+    void scannerHoldsStagedFiles_data();
+    void scannerHoldsStagedFiles();
     void replacesRunningProgram();
     void directoryAsNewVersionIsReported();
     void missingSourcesOpenErrorFile();
@@ -332,6 +337,63 @@ void TestWine::workpath()
     QCOMPARE(record.value("cwd").toString().toLower(), nativeWindowsPath(workDir).toLower());
     if (expected.startsWith(".."))
         QDir(workDir).removeRecursively();
+}
+
+void TestWine::installerCannotStart_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::newRow("Orvane") << ORVANE_EXE;
+    QTest::newRow("OrvanePaths, not to be asked again") << ORVANEPATHS_EXE;
+}
+
+// No installer: the log says so with the system's reason, and the exit code
+// is one of its own.
+void TestWine::installerCannotStart()
+{
+    QFETCH(QString, program);
+    TempInstallation installation = install(program);
+    QVERIFY(installation.isValid());
+    QVERIFY(installation.writeFile("workdir/libpath", "show = 0\n"));
+    QVERIFY(QFile::remove(installation.path() + "/Hultrex.exe"));
+
+    const TempInstallation::Result result = run(installation, {"a"});
+    QVERIFY(result.finished);
+    QVERIFY2(result.exitCode == 7, result.output.constData());
+    const QByteArray expected = "Error. Can't start installer " +
+                                windowsPath(installation.path()).toUtf8() + "/Hultrex.exe: ";
+    const int at = result.output.indexOf(expected);
+    QVERIFY2(at >= 0, result.output.constData());
+    // The reason follows.
+    QVERIFY2(result.output.mid(at + expected.size(), 1) != "\"", result.output.constData());
+}
+
+// A PATH that the installation's entry would take past the 32,767 units a
+// variable holds stays as it was: Wine would cut it in the middle of an
+// entry, Windows would refuse it. The log says why the entry is missing.
+void TestWine::pathAtItsLimit()
+{
+    TempInstallation installation = install();
+    QVERIFY(installation.isValid());
+    // The PATH that Wine gives a program: WINEPATH, then its own entries.
+    QProcessEnvironment environment = m_environment;
+    environment.insert("WINEPATH", "C:\\probe");
+    QCOMPARE(run(installation, {}, environment).exitCode, 0);
+    QJsonObject record = waitForRecord(installation.workDir(), "Hultrex", 30000);
+    const QString probed = record.value("PATH").toString();
+    const QString entry = ';' + windowsPath(installation.path()) + "/clientslibs";
+    QVERIFY2(probed.startsWith("C:\\probe;") && probed.endsWith(entry), qPrintable(probed));
+    const QString own = probed.mid(8, probed.size() - 8 - entry.size());
+    QVERIFY(QFile::remove(installation.workDir() + "/Hultrex-received.json"));
+
+    const QString added = "C:\\" + QString(32760 - own.size() - 3, 'p');
+    environment.insert("WINEPATH", added);
+    const TempInstallation::Result result = run(installation, {}, environment);
+    QCOMPARE(result.exitCode, 0);
+    record = waitForRecord(installation.workDir(), "Hultrex", 30000);
+    QCOMPARE(record.value("PATH").toString(), added + own);
+    const QByteArray logged = "Error. PATH is too long to append " +
+                              windowsPath(installation.path()).toUtf8() + "/clientslibs";
+    QVERIFY2(result.output.contains(logged), result.output.constData());
 }
 
 void TestWine::cannotCreateWorkDir()
@@ -557,6 +619,76 @@ void TestWine::updateRestarts()
     QCOMPARE(QFileInfo(lib).dir().entryList({".*.orvane-new-*", ".Orvane-deferred-*"},
                                             QDir::Files | QDir::Hidden),
              QStringList());
+}
+
+void TestWine::scannerHoldsStagedFiles_data()
+{
+    QTest::addColumn<int>("files");
+    QTest::addColumn<int>("megabytes");
+    // The directory the program was started from is removed meanwhile, as
+    // a download folder that is cleaned up.
+    QTest::addColumn<bool>("startRemoved");
+
+    QTest::newRow("2 files of 20 MB") << 2 << 20 << false;
+    QTest::newRow("10 files of 3 MB") << 10 << 3 << false;
+    QTest::newRow("2 files of 20 MB, the start directory removed meanwhile") << 2 << 20 << true;
+}
+
+// An on-access scanner holds each new staged file for a moment without
+// sharing it: the update waits it out, and ends in "Success!" and the
+// restart, with every file replaced and nothing left beside them.
+void TestWine::scannerHoldsStagedFiles()
+{
+    QFETCH(int, files);
+    QFETCH(int, megabytes);
+    QFETCH(bool, startRemoved);
+    TempInstallation installation = install();
+    QVERIFY(installation.isValid());
+    QVERIFY(installation.addExecutable(SCANNER_EXE, "scanner.exe"));
+    QStringList names;
+    for (int n = 0; n < files; ++n) {
+        const QString name = QStringLiteral("lib%1.dll").arg(n);
+        names << name;
+        QVERIFY(installation.writeFile(name, "old"));
+        QVERIFY(writeFile(installation.workDir() + '/' + name + '_',
+                          QByteArray(megabytes * 1024 * 1024, char('a' + n))));
+    }
+    const QString start = installation.path() + "/downloads";
+    QVERIFY(QDir().mkpath(start));
+
+    QTemporaryDir control;
+    QVERIFY(control.isValid());
+    QProcess scanner;
+    scanner.setProcessEnvironment(m_environment);
+    scanner.start(m_wine,
+                  {installation.path() + "/scanner.exe", windowsPath(installation.path()),
+                   windowsPath(control.filePath("ready")), windowsPath(control.filePath("stop"))});
+    QVERIFY(waitForFile(control.filePath("ready"), 30000));
+    // Removed once the pass has begun to stage the files.
+    QProcess remover;
+    if (startRemoved)
+        remover.start("/bin/sh", {"-c",
+                                  "until ls -a \"$0\" | grep -q orvane-new; do sleep 0.01; done; "
+                                  "rm -r \"$1\"",
+                                  installation.path(), start});
+
+    const TempInstallation::Result result = run(installation, QStringList{"-r"} + names, start);
+    QVERIFY(!startRemoved || remover.waitForFinished(1000));
+    QVERIFY(writeFile(control.filePath("stop"), ""));
+    QVERIFY(scanner.waitForFinished(30000));
+    QCOMPARE(readFile(control.filePath("stop.count")).toInt(), files);
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY2(result.output.contains("Success!"), result.output.constData());
+    QCOMPARE(QDir(start).exists(), !startRemoved);
+    const QJsonObject record = waitForRecord(installation.workDir(), "Hultrex", 60000);
+    QVERIFY2(!record.isEmpty(), installation.outputSoFar().constData());
+    for (int n = 0; n < files; ++n)
+        QCOMPARE(readFile(installation.path() + '/' + names.at(n)),
+                 QByteArray(megabytes * 1024 * 1024, char('a' + n)));
+    QCOMPARE(QDir(installation.path())
+                 .entryList({".*.orvane-new-*", ".Orvane-deferred-*"}, QDir::Files | QDir::Hidden),
+             QStringList());
+    QVERIFY(!QFile::exists(installation.workDir() + "/Orvane.err"));
 }
 
 void TestWine::replacesRunningProgram()
