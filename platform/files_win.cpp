@@ -50,6 +50,18 @@ std::wstring nativePath(const QString &path)
     return longPathForm(path).toStdWString();
 }
 
+// A descriptor that owns the open handle, as QFile::open(int) takes it; -1
+// with the reason when none is left, the handle then closed.
+int descriptorOf(HANDLE handle, QString *reason)
+{
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
+    if (descriptor < 0) {
+        *reason = errorText(ERROR_TOO_MANY_OPEN_FILES);
+        CloseHandle(handle);
+    }
+    return descriptor;
+}
+
 } // namespace
 
 std::optional<QByteArray> readRegularFile(const QString &path, qint64 maxBytes)
@@ -85,12 +97,7 @@ int openRegularFileForWriting(const QString &path, QString *reason)
         CloseHandle(handle);
         return -1;
     }
-    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
-    if (descriptor < 0) {
-        *reason = errorText(ERROR_TOO_MANY_OPEN_FILES);
-        CloseHandle(handle);
-    }
-    return descriptor;
+    return descriptorOf(handle, reason);
 }
 
 bool writeAll(int descriptor, const char *data, qint64 size, QString *reason)
@@ -228,12 +235,7 @@ int lockFile(const QString &path, bool *heldByOther, QString *reason)
         CloseHandle(handle);
         return -1;
     }
-    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
-    if (descriptor < 0) {
-        *reason = errorText(ERROR_TOO_MANY_OPEN_FILES);
-        CloseHandle(handle);
-    }
-    return descriptor;
+    return descriptorOf(handle, reason);
 }
 
 QString isDirectoryText()

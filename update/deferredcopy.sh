@@ -163,5 +163,7 @@ else
     forget
 fi
 exec 9>&-
-cd -- "$start" || exit
+# The directory the program was started in, or, should it be gone by now (a
+# download folder cleaned up), the installation.
+cd -- "$start" 2>/dev/null || cd -- "${restart%/*}/" || exit
 exec "$restart"
