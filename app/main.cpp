@@ -5,6 +5,7 @@
 #include "app/handover.h"
 #include "app/startup.h"
 #include "platform/environment.h"
+#include "update/recovery.h"
 #include "update/updatemode.h"
 
 int main(int argc, char *argv[])
@@ -22,6 +23,9 @@ int main(int argc, char *argv[])
     if (argc >= 2 && Startup::isUpdateOption(argv[1]))
         return Update::run(QCoreApplication::arguments().mid(2), context.startDirPath,
                            context.childEnvironment);
+    // The installer never runs on an installation half updated. (The update
+    // mode does this itself, under its lock, and reports it with its own.)
+    Update::finishInterruptedUpdate(context.workDirPath, context.childEnvironment);
     return HandOver::run(HandOver::installerArguments(Platform::programArguments(argc, argv)),
                          context.childEnvironment);
 }

@@ -7,6 +7,7 @@
 #include "app/handover.h"
 #include "app/startup.h"
 #include "platform/environment.h"
+#include "update/recovery.h"
 #include "window/orvane.h"
 
 #include <QDebug>
@@ -23,6 +24,8 @@ int main(int argc, char *argv[])
     const Installation::ExitCode prepared = Startup::prepareProcess(&context);
     if (prepared != Installation::Ok)
         return prepared;
+    // The installer never runs on an installation half updated.
+    Update::finishInterruptedUpdate(context.workDirPath, context.childEnvironment);
 
     Orvane window(context.workDirPath,
                   HandOver::installerArguments(Platform::programArguments(argc, argv)));

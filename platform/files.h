@@ -109,6 +109,16 @@ bool flushFiles(const QStringList &paths, QString *reason);
 // the system's text.
 bool syncDirectory(const QString &path, QString *reason);
 
+// Opens the regular file at path (never through a link, never waiting for a
+// FIFO) and takes an exclusive lock on it without waiting. The lock lasts for
+// as long as this opening stays open, in this process or in a child that
+// inherited the descriptor, and ends with the last of them, however they end
+// (Linux: flock; Windows: LockFileEx; a file share releases it when its
+// client dies). Returns the descriptor, which closeFile releases, or -1 with
+// the system's text in *reason; *heldByOther then tells whether another
+// opening holds the lock.
+int lockFile(const QString &path, bool *heldByOther, QString *reason);
+
 // The system's text for an operation that expects a file and meets a
 // directory.
 QString isDirectoryText();

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -243,6 +244,35 @@ bool syncDirectory(const QString &path, QString *reason)
         *reason = errorText(errno);
     ::close(descriptor);
     return synced;
+}
+
+int lockFile(const QString &path, bool *heldByOther, QString *reason)
+{
+    *heldByOther = false;
+    const QByteArray name = QFile::encodeName(path);
+    constexpr int flags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+    // For writing where that is allowed: a file share grants an exclusive
+    // lock to a writer only. A file of another user's may allow reading alone.
+    int descriptor = ::open(name.constData(), O_RDWR | flags);
+    if (descriptor < 0 && errno == EACCES)
+        descriptor = ::open(name.constData(), O_RDONLY | flags);
+    if (descriptor < 0) {
+        *reason = errno == ELOOP ? notRegularFileText() : errorText(errno);
+        return -1;
+    }
+    struct stat status;
+    int error = ENOTSUP;
+    if (::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode)) {
+        if (::flock(descriptor, LOCK_EX | LOCK_NB) == 0)
+            return descriptor;
+        error = errno;
+        *heldByOther = error == EWOULDBLOCK;
+        *reason = errorText(error);
+    } else {
+        *reason = notRegularFileText();
+    }
+    ::close(descriptor);
+    return -1;
 }
 
 QString isDirectoryText()

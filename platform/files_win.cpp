@@ -203,6 +203,34 @@ bool syncDirectory(const QString &, QString *)
     return true;
 }
 
+int lockFile(const QString &path, bool *heldByOther, QString *reason)
+{
+    *heldByOther = false;
+    // Shared in every way: the lock, not the sharing, keeps others out.
+    const HANDLE handle = CreateFileW(nativePath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        *reason = errorText(GetLastError());
+        return -1;
+    }
+    OVERLAPPED whole = {};
+    if (!LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD,
+                    MAXDWORD, &whole)) {
+        const DWORD error = GetLastError();
+        *heldByOther = error == ERROR_LOCK_VIOLATION;
+        *reason = errorText(error);
+        CloseHandle(handle);
+        return -1;
+    }
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
+    if (descriptor < 0) {
+        *reason = errorText(ERROR_TOO_MANY_OPEN_FILES);
+        CloseHandle(handle);
+    }
+    return descriptor;
+}
+
 QString isDirectoryText()
 {
     return errorText(directoryNotSupported);

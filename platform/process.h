@@ -51,6 +51,16 @@ bool startedProcessRuns(qint64 starterId);
 // working directory with its downloaded files.
 QString findProgram(const QString &name, const QProcessEnvironment &environment);
 
+// The descriptor number at which a program that startDetachedHandingOn
+// started finds the descriptor handed on to it.
+constexpr int handedOnDescriptor = 9;
+
+// As startDetached, in the current directory, and the program gets
+// descriptor, open, as handedOnDescriptor (with what it holds, such as a
+// lock on its file); no other descriptor of this process reaches it.
+bool startDetachedHandingOn(const QString &program, const QStringList &arguments,
+                            const QProcessEnvironment &environment, int descriptor);
+
 // Whether the process with this id runs and has argument among its
 // arguments, so that a process id used again by another program does not
 // count. Where that cannot be told, true.

@@ -46,8 +46,9 @@ std::vector<char *> pointers(QByteArrayList &texts)
 // QProcess::startDetached with arguments taken as bytes: two forks, so the
 // program is nobody's child and lives on; its own session, as with QProcess;
 // a failed exec reported back through a pipe that closes on success.
+// handedOn, unless -1, reaches the program as handedOnDescriptor.
 bool startDetachedBytes(QByteArrayList arguments, const QProcessEnvironment &environment,
-                        const QByteArray &workingDirectory)
+                        const QByteArray &workingDirectory, int handedOn = -1)
 {
     // A variable this process has unchanged goes on with its own bytes, which
     // text may not hold (Qt 6 decodes them as UTF-8 and loses the rest).
@@ -76,7 +77,14 @@ bool startDetachedBytes(QByteArrayList arguments, const QProcessEnvironment &env
             ::_exit(0);
         if (grandchild == 0) {
             ::setsid();
-            if (workingDirectory.isEmpty() || ::chdir(workingDirectory.constData()) == 0)
+            // dup2 clears close-on-exec on the copy; a descriptor that has the
+            // number already keeps it unless told.
+            const bool handed =
+                handedOn < 0 || (handedOn == handedOnDescriptor
+                                     ? ::fcntl(handedOn, F_SETFD, 0) == 0
+                                     : ::dup2(handedOn, handedOnDescriptor) == handedOnDescriptor);
+            if (handed &&
+                (workingDirectory.isEmpty() || ::chdir(workingDirectory.constData()) == 0))
                 ::execve(argv[0], argv.data(), envp.data());
         }
         // A failed fork, chdir or exec: the report says the start failed.
@@ -110,6 +118,15 @@ std::optional<bool> startDetachedAsBytes(const QString &program, const QStringLi
     for (const QString &argument : arguments)
         encoded.append(encodeArgument(argument));
     return startDetachedBytes(encoded, environment, QFile::encodeName(workingDirectory));
+}
+
+bool startDetachedHandingOn(const QString &program, const QStringList &arguments,
+                            const QProcessEnvironment &environment, int descriptor)
+{
+    QByteArrayList encoded{encodeArgument(program)};
+    for (const QString &argument : arguments)
+        encoded.append(encodeArgument(argument));
+    return startDetachedBytes(encoded, environment, QByteArray(), descriptor);
 }
 
 QString findProgram(const QString &name, const QProcessEnvironment &environment)

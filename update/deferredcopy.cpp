@@ -80,7 +80,7 @@ bool isDeferredCopyFileName(const QString &fileName, qint64 *chain)
            isAlphanumeric(rest.mid(dash + 1));
 }
 
-QString deferredCopyCommandLine(int copyCount, bool otherErrors)
+QString deferredCopyCommandLine(int copyCount, bool otherErrors, bool record)
 {
     // The system's "ping" is the interpreter's way to wait: three echo
     // requests take about two seconds, time for the program to end and
@@ -115,6 +115,10 @@ QString deferredCopyCommandLine(int copyCount, bool otherErrors)
             steps << QStringLiteral("del ") + errorFile;
         temporaries << reference("N", n);
     }
+    // The group ends with a step that always succeeds.
+    const QString removeRecord = QStringLiteral("del /f /q \"%ORVANE_J%\"");
+    if (record)
+        steps << QLatin1Char('(') + removeRecord + QStringLiteral(" & cd .)");
     if (otherErrors)
         steps << openErrorFile;
     // The restarted program resolves a relative working directory against
@@ -129,8 +133,10 @@ QString deferredCopyCommandLine(int copyCount, bool otherErrors)
     // there are this chain's only (the names carry its number).
     if (copyCount > 0)
         commandLine += QStringLiteral(" || (del /f /q ") + temporaries.join(QLatin1Char(' ')) +
-                       QLatin1Char(' ') + report(-1) + QStringLiteral(" & if exist ") + errorFile +
-                       QLatin1Char(' ') + openErrorFile + QLatin1Char(')');
+                       QLatin1Char(' ') + report(-1) +
+                       (record ? QStringLiteral(" & ") + removeRecord : QString()) +
+                       QStringLiteral(" & if exist ") + errorFile + QLatin1Char(' ') +
+                       openErrorFile + QLatin1Char(')');
     return commandLine;
 }
 
@@ -147,6 +153,9 @@ VariableList deferredCopyVariables(const DeferredCopy &copy, qint64 chain,
         variables.append({QStringLiteral("ORVANE_T") + number, file.first});
     }
     variables.append({QStringLiteral("ORVANE_D"), copy.startDirectory});
+    if (!copy.recordFile.isEmpty())
+        variables.append({QStringLiteral("ORVANE_J"),
+                          QString(copy.recordFile).replace(QLatin1Char('/'), QLatin1Char('\\'))});
     variables.append({QStringLiteral("ORVANE_R"), copy.restartProgram});
     variables.append({QStringLiteral("ORVANE_E"), reportPrefix(copy.errorFile, chain)});
     variables.append({QStringLiteral("ORVANE_F"),
@@ -159,7 +168,7 @@ VariableList deferredCopyVariables(const DeferredCopy &copy, qint64 chain,
 bool isDeferredCopyVariable(const QString &name)
 {
     static const QRegularExpression variable(
-        QStringLiteral("^ORVANE_(?:[SNT][1-9][0-9]*|[DREFPX])$"),
+        QStringLiteral("^ORVANE_(?:[SNT][1-9][0-9]*|[DJREFPX])$"),
         QRegularExpression::CaseInsensitiveOption);
     return variable.match(name).hasMatch();
 }
@@ -192,7 +201,8 @@ QStringList deferredCopyShellArguments(const DeferredCopy &copy, const QString &
                           copy.startDirectory,
                           copy.errorFile,
                           copy.otherErrors.join(QLatin1String("\r\n")),
-                          editor};
+                          editor,
+                          copy.recordFile};
     const QStringList messages = notCopied(copy.copies, 0);
     for (int i = 0; i < copy.copies.size(); ++i)
         arguments << copy.copies.at(i).second << copy.copies.at(i).first << messages.at(i);

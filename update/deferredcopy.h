@@ -30,6 +30,7 @@ struct DeferredCopy
     QString errorFile;       // where failures are reported, opened in the editor
     QString restartProgram;  // started without arguments once every copy is made
     QString startDirectory;  // the directory it is started in
+    QString recordFile;      // the update's record, removed once the copies are done; empty: none
 };
 
 // When a copy fails, the error file names it and every copy after it, each
@@ -43,20 +44,23 @@ struct DeferredCopy
 // /Y" to the temporary name and "move /Y" over the target; then the error
 // file gets the next file's report, after the last file the other errors'
 // report (which is then opened in the system's notepad.exe) or nothing; then
-// a change to the start directory and the restart, each step only when the
-// one before succeeded. When one fails, the temporary files and the reports
-// are deleted, and the error file, which then holds the report of the first
-// file not copied, is opened. No path is part of the line: it names them
+// with record the deletion of the update's record (whose failure does not
+// stop the chain: the next start finds nothing left to do and removes it);
+// then a change to the start directory and the restart, each step only when
+// the one before succeeded. When one fails, the temporary files, the reports
+// and the record are deleted, and the error file, which then holds the report
+// of the first file not copied, is opened. No path is part of the line: it names them
 // only through the variables of deferredCopyVariables(), whose values the
 // interpreter does not read as syntax. The interpreter cannot be trusted to
 // write 8-bit text: the program writes the reports beforehand
 // (deferredCopyReports()).
-QString deferredCopyCommandLine(int copyCount, bool otherErrors);
+QString deferredCopyCommandLine(int copyCount, bool otherErrors, bool record = false);
 
 // The variables that deferredCopyCommandLine() refers to, holding the paths
 // exactly as given: ORVANE_S<n>, ORVANE_N<n> and ORVANE_T<n> (source,
 // temporary name beside the target, target) per copy, counting from 1, then
-// ORVANE_D (start directory), ORVANE_R (program to restart), ORVANE_E (the
+// ORVANE_D (start directory), ORVANE_J (the record, when there is one),
+// ORVANE_R (program to restart), ORVANE_E (the
 // reports' common beginning: report n is ORVANE_E + n), ORVANE_F (error
 // file, with backslashes for the editor), ORVANE_P (ping.exe in the system
 // directory) and ORVANE_X (notepad.exe in the Windows directory). The
@@ -122,8 +126,16 @@ bool deferredCopyRuns(qint64 chain);
 // Starts the hidden command interpreter detached, in the current directory:
 // after about two seconds it copies every source over its target and then
 // starts the program again, or reports what it could not copy. Returns
-// whether it was started.
+// whether it was started. While it runs, it holds the update as the lock
+// does: on Linux the shell keeps a lock on the record's file (lockFile) until
+// it has removed the record; on Windows the record names the program that
+// started the interpreter (recordedCopyRuns).
 bool startDeferredCopy(const DeferredCopy &copy, const QProcessEnvironment &environment);
+
+// Whether the deferred copy of the record at recordPath, written by writer on
+// host, still runs, so that nobody else may change the installation. True
+// also when that cannot be told.
+bool recordedCopyRuns(const QString &recordPath, const QString &host, qint64 writer);
 
 } // namespace Update
 

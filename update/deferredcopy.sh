@@ -3,9 +3,15 @@
 # "orvane-update" as $0, by which a later update knows it runs.
 # Arguments: $1 the program to restart, $2 the directory to restart it in,
 # $3 the error file, $4 the pass's other errors (CR LF between them), $5 the
-# editor (an absolute path; empty: the system's), then source, target and
-# "not copied" message of every copy. No path is ever part of this text, so
-# no file name can bring in shell syntax.
+# editor (an absolute path; empty: the system's), $6 the update's record
+# (empty: none), then source, target and "not copied" message of every copy.
+# No path is ever part of this text, so no file name can bring in shell
+# syntax.
+#
+# Descriptor 9, when Orvane hands it on, holds a lock on the record: while
+# it is open, no other update changes the installation. The chain removes the
+# record once its outcome is known (every copy made, or the failure
+# reported), and no program it starts gets the descriptor.
 #
 # Each new version is copied beside its target, given its permissions,
 # flushed, renamed over the target in one step and its directory flushed: the
@@ -18,8 +24,8 @@
 # chain, never leads to another way of writing the target. What a failed tool
 # writes to its error channel becomes the reason in the error file.
 
-restart=$1 start=$2 report=$3 earlier=$4 editor=$5
-shift 5
+restart=$1 start=$2 report=$3 earlier=$4 editor=$5 record=$6
+shift 6
 nl='
 '
 crlf=$(printf '\r\n_')
@@ -38,17 +44,35 @@ put() {
     sep=$crlf
 }
 
-# Puts the text in the error file and opens it. Written beside it and renamed
-# over it: whatever had the name (a link, a FIFO) is replaced, never written
-# through or waited for.
-show() {
+# Removes the update's record, for good: its directory is flushed too. Where
+# that fails, the next start finds nothing left to do and removes it.
+forget() {
+    if [ -n "$record" ]; then
+        c rm -f -- "$record" && c sync -- "${record%/*}/"
+    fi
+}
+
+# Puts the text in the error file and removes the record. Written beside it
+# and renamed over it: whatever had the name (a link, a FIFO) is replaced,
+# never written through or waited for.
+keep() {
     trap - XFSZ
-    new=$(c mktemp -- "$report.XXXXXX") || return
+    new=$(c mktemp -- "$report.XXXXXX") || {
+        forget
+        return 1
+    }
     if printf '%s' "$text" >"$new" && c mv -f -T -- "$new" "$report"; then
-        if [ -n "$editor" ]; then "$editor" "$report"; else c xdg-open "$report"; fi
+        forget
     else
         c rm -f -- "$new"
+        forget
+        return 1
     fi
+}
+
+# Opens the error file in the editor.
+open_report() {
+    if [ -n "$editor" ]; then "$editor" "$report" 9>&-; else c xdg-open "$report" 9>&-; fi
 }
 
 # fail REASON COPY...: reports the other errors, then every copy not made,
@@ -64,12 +88,12 @@ fail() {
         why=
         shift 3
     done
-    show
+    keep && open_report
     exit 1
 }
 
 # Time for the program to end and release its files.
-c sleep 2 || exit
+c sleep 2 9>&- || exit
 
 while [ "$#" -ge 3 ]; do
     case $2 in
@@ -107,7 +131,10 @@ trap - XFSZ
 if [ -n "$earlier" ]; then
     text='' sep=''
     put "$earlier"
-    show &
+    if keep; then open_report 9>&- & fi
+else
+    forget
 fi
+exec 9>&-
 cd -- "$start" || exit
 exec "$restart"

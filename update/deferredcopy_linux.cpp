@@ -1,5 +1,6 @@
 #include "update/deferredcopy.h"
 
+#include "platform/files.h"
 #include "platform/process.h"
 
 namespace Update {
@@ -10,8 +11,33 @@ bool startDeferredCopy(const DeferredCopy &copy, const QProcessEnvironment &envi
     // The desktop's opener as the program would start it: found on PATH's
     // absolute directories only.
     const QString editor = Platform::findProgram(QStringLiteral("xdg-open"), environment);
-    return Platform::startDetached(QStringLiteral("/bin/sh"),
-                                   deferredCopyShellArguments(copy, editor), environment);
+    const QStringList arguments = deferredCopyShellArguments(copy, editor);
+    if (copy.recordFile.isEmpty())
+        return Platform::startDetached(QStringLiteral("/bin/sh"), arguments, environment);
+    // The shell holds the update through its copy of this opening of the
+    // record, locked, until it has removed the record.
+    bool held = false;
+    QString reason;
+    const int record = Platform::lockFile(copy.recordFile, &held, &reason);
+    if (record < 0)
+        return false;
+    const bool started =
+        Platform::startDetachedHandingOn(QStringLiteral("/bin/sh"), arguments, environment, record);
+    Platform::closeFile(record, &reason);
+    return started;
+}
+
+bool recordedCopyRuns(const QString &recordPath, const QString &, qint64)
+{
+    // A shell that runs holds the lock, on this machine or another that
+    // shares the directory; one that has ended, however, holds nothing.
+    bool held = false;
+    QString reason;
+    const int record = Platform::lockFile(recordPath, &held, &reason);
+    if (record < 0)
+        return held;
+    Platform::closeFile(record, &reason);
+    return false;
 }
 
 bool deferredCopyRuns(qint64 chain)

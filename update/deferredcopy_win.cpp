@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <QSysInfo>
 
 namespace Update {
 
@@ -15,8 +16,8 @@ namespace Update {
 bool startDeferredCopy(const DeferredCopy &copy, const QProcessEnvironment &environment)
 {
     const qint64 chain = QCoreApplication::applicationPid();
-    const QString commandLine =
-        deferredCopyCommandLine(copy.copies.size(), !copy.otherErrors.isEmpty());
+    const QString commandLine = deferredCopyCommandLine(
+        copy.copies.size(), !copy.otherErrors.isEmpty(), !copy.recordFile.isEmpty());
     if (!Platform::fitsCommandBuffer(static_cast<std::size_t>(commandLine.size())))
         return false;
     // Only this chain's reports may be shown: the first is the error file.
@@ -48,6 +49,15 @@ bool deferredCopyRuns(qint64 chain)
     // The temporary files and reports carry the id of the program that
     // started the interpreter, whose child it is.
     return Platform::startedProcessRuns(chain);
+}
+
+bool recordedCopyRuns(const QString &, const QString &host, qint64 writer)
+{
+    // The interpreter holds no lock the program could look at; it is the
+    // child of the program that wrote the record, which Windows remembers.
+    // Another machine's processes cannot be looked at: its copy counts as
+    // running.
+    return host != QSysInfo::machineHostName() || deferredCopyRuns(writer);
 }
 
 void removeAbandonedReports(const QString &workDir)

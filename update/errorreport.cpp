@@ -27,6 +27,12 @@ QString otherUpdateMessage(const QString &workDir)
     return QStringLiteral("Другое обновление уже выполняется в %0.").arg(workDir);
 }
 
+QString unreadableRecordMessage(const QString &recordPath)
+{
+    return QStringLiteral("Запись прерванного обновления %0 не может быть прочитана.")
+        .arg(recordPath);
+}
+
 QString errorFilePath(const QString &workDir)
 {
     return workDir + QLatin1String("/Orvane.err");

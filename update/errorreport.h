@@ -17,6 +17,7 @@ QString missingSourceMessage(const QString &sourcePath);
 QString cannotRemoveMessage(const QString &targetPath, const QString &reason);
 QString cannotCopyMessage(const QString &sourcePath, const QString &reason);
 QString otherUpdateMessage(const QString &workDir);
+QString unreadableRecordMessage(const QString &recordPath);
 
 // The error file's path in a working directory.
 QString errorFilePath(const QString &workDir);

@@ -4,15 +4,19 @@
 #include "platform/process.h"
 #include "update/errorreport.h"
 #include "update/paths.h"
+#include "update/recovery.h"
 #include "update/stagedfile.h"
+#include "update/updaterecord.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
 #include <QSet>
+#include <QSysInfo>
 #include <QTimer>
 
 /*
@@ -79,10 +83,10 @@ bool replaceAside(const QString &stagedPath, const QString &targetPath, QString 
                                   directoryOf(targetPath) + QLatin1Char('/') + asideName, reason);
 }
 
-// Gives the staged file the target's name, trying again while the target is
-// held by someone. On failure *reason is the system's text.
-bool replaceWithRetries(const QString &stagedPath, const QString &targetPath, int waitMs,
-                        int attempts, QString *reason)
+} // namespace
+
+bool replaceStagedFile(const QString &stagedPath, const QString &targetPath, int waitMs,
+                       int attempts, QString *reason)
 {
     for (int attempt = 1;; ++attempt) {
         switch (Platform::replaceFile(stagedPath, targetPath, reason)) {
@@ -103,6 +107,8 @@ bool replaceWithRetries(const QString &stagedPath, const QString &targetPath, in
             return false;
     }
 }
+
+namespace {
 
 // One name of the pass: what it stands for and how it ended.
 struct Entry
@@ -134,9 +140,16 @@ public:
     // may be writing them.
     void setMayRemoveLeftovers(bool may) { m_mayRemoveLeftovers = may; }
     void addDiagnostic(const QString &line) { m_diagnostics.append(line); }
+    // A failure that comes before the names (the update cut short before).
+    void addError(const QString &message) { m_earlierErrors.append(message); }
 
     void stage(const QString &name);
     void flushStaged();
+    // What the record says once the staged files are on the disk.
+    UpdateRecord readyRecord() const;
+    // No target changes: every staged file is removed, and every name that
+    // was to be replaced fails with this reason, with nothing pending.
+    void abandon(const QString &reason);
     void replaceStaged();
     void syncFolders();
     // The messages and the pending copies, in the order of the names.
@@ -158,6 +171,7 @@ private:
     QList<Entry> m_entries;
     QStringList m_syncedFolders; // directories that received new names
     QStringList m_diagnostics;
+    QStringList m_earlierErrors;
 };
 
 void Pass::stage(const QString &name)
@@ -229,6 +243,30 @@ void Pass::flushStaged()
     }
 }
 
+UpdateRecord Pass::readyRecord() const
+{
+    UpdateRecord record;
+    record.state = UpdateRecord::State::Ready;
+    for (const Entry &entry : m_entries) {
+        if (!entry.stagedPath.isEmpty() || entry.pending)
+            record.entries.append({entry.targetPath, entry.stagedPath, entry.sourcePath});
+    }
+    return record;
+}
+
+void Pass::abandon(const QString &reason)
+{
+    for (Entry &entry : m_entries) {
+        if (entry.stagedPath.isEmpty() && !entry.pending)
+            continue;
+        if (!entry.stagedPath.isEmpty())
+            QFile::remove(entry.stagedPath);
+        entry.stagedPath.clear();
+        entry.message = cannotCopyMessage(entry.sourcePath, reason);
+        entry.pending = false;
+    }
+}
+
 void Pass::replaceStaged()
 {
     for (Entry &entry : m_entries) {
@@ -242,7 +280,7 @@ void Pass::replaceStaged()
                 ? 1
                 : removalAttempts;
         QString reason;
-        if (replaceWithRetries(entry.stagedPath, entry.targetPath, m_waitMs, attempts, &reason)) {
+        if (replaceStagedFile(entry.stagedPath, entry.targetPath, m_waitMs, attempts, &reason)) {
             entry.replaced = true;
             addSynced(entry.directory);
         } else {
@@ -284,6 +322,8 @@ void Pass::syncFolders()
 PassResult Pass::result() const
 {
     PassResult result;
+    result.errors = m_earlierErrors;
+    result.otherErrors = m_earlierErrors;
     for (const Entry &entry : m_entries) {
         if (!entry.message.isEmpty())
             result.errors.append(entry.message);
@@ -310,18 +350,54 @@ void Pass::createDirectories(const QString &directory)
     }
 }
 
-// Staged files of a run that was killed are removed by the next run that
-// holds the lock, once per directory: no other run can be writing them. So
-// are the temporary files of a deferred copy that was killed, once its
-// interpreter no longer runs, and old versions set aside, once nobody runs
-// them any more; one still in use stays for a later run. One whose name is
-// free was left by a run killed between its two renames: it gets its name
-// back before anything else.
 void Pass::removeLeftovers(const QString &directory)
 {
     if (!m_mayRemoveLeftovers || m_cleaned.contains(directory))
         return;
     m_cleaned.insert(directory);
+    Update::removeLeftovers(directory);
+}
+
+void Pass::addSynced(const QString &directory)
+{
+    if (!directory.isEmpty() && !m_syncedFolders.contains(directory))
+        m_syncedFolders.append(directory);
+}
+
+} // namespace
+
+namespace {
+
+// How often a run that waits looks again.
+constexpr int lockPollMs = 250;
+
+PassResult otherUpdateResult(const QString &workDir)
+{
+    PassResult result;
+    result.errors.append(otherUpdateMessage(workDir));
+    result.otherErrors = result.errors;
+    return result;
+}
+
+// The record, naming this run as its writer.
+bool writeRecordOfThisRun(const QString &workDir, UpdateRecord record, QString *reason)
+{
+    record.host = QSysInfo::machineHostName();
+    record.writer = QCoreApplication::applicationPid();
+    return writeRecord(workDir, record, reason);
+}
+
+} // namespace
+
+// Staged files of a run that was killed are removed by the next run that
+// holds the lock: no other run can be writing them. So are the temporary
+// files of a deferred copy that was killed, once its interpreter no longer
+// runs, and old versions set aside, once nobody runs them any more; one still
+// in use stays for a later run. One whose name is free was left by a run
+// killed between its two renames: it gets its name back before anything
+// else.
+void removeLeftovers(const QString &directory)
+{
     QDir dir(directory);
     const QStringList entries = dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
     for (const QString &entry : entries) {
@@ -340,14 +416,6 @@ void Pass::removeLeftovers(const QString &directory)
     }
 }
 
-void Pass::addSynced(const QString &directory)
-{
-    if (!directory.isEmpty() && !m_syncedFolders.contains(directory))
-        m_syncedFolders.append(directory);
-}
-
-} // namespace
-
 PassResult replaceFiles(const QStringList &names, const QString &appDir, const QString &workDir,
                         int waitMs, int lockWait)
 {
@@ -356,36 +424,72 @@ PassResult replaceFiles(const QStringList &names, const QString &appDir, const Q
         return pass.result();
 
     const QString lockPath = lockFilePath(workDir);
-    QLockFile lock(lockPath);
+    auto lock = std::make_shared<QLockFile>(lockPath);
+    QElapsedTimer waited;
+    waited.start();
     QString reason;
-    switch (takeLock(lock, lockPath, lockWait, &reason)) {
-    case Lock::Held:
+    const Lock taken = takeLock(*lock, lockPath, lockWait, &reason);
+    // A deferred copy that runs holds the installation as the lock does:
+    // whatever it copies must not end up over a newer version.
+    const QString recordPath = recordFilePath(workDir);
+    while (taken != Lock::TakenByOther && recordedCopyRunsAt(recordPath)) {
+        if (waited.elapsed() >= lockWait) {
+            lock->unlock();
+            return otherUpdateResult(workDir);
+        }
+        wait(qMin<int>(lockPollMs, lockWait));
+    }
+    switch (taken) {
+    case Lock::Held: {
+        const Recovery recovery = finishRecordedUpdate(workDir, waitMs);
+        for (const QString &message : recovery.errors)
+            pass.addError(message);
+        for (const QString &line : recovery.diagnostics)
+            pass.addDiagnostic(line);
         removeAbandonedReports(workDir);
         break;
-    case Lock::TakenByOther: {
-        PassResult result;
-        result.errors.append(otherUpdateMessage(workDir));
-        result.otherErrors = result.errors;
-        return result;
     }
+    case Lock::TakenByOther:
+        return otherUpdateResult(workDir);
     case Lock::Unavailable:
         // A working directory that takes no lock file takes no error file
         // either; the update itself may still work, so it goes on, but
-        // without the lock it leaves other runs' staged files alone.
+        // without the lock it leaves other runs' files alone: their staged
+        // files, and the record of an update cut short.
         pass.addDiagnostic(QStringLiteral("Error. Can't create lock file ") + lockPath +
                            QStringLiteral(": ") + reason);
         pass.setMayRemoveLeftovers(false);
         break;
     }
 
+    // While it stages, an update cut short is undone by the next start: no
+    // target has changed yet.
+    UpdateRecord staging;
+    for (const QString &name : names)
+        staging.entries.append({appDir + QLatin1Char('/') + name, QString(),
+                                workDir + QLatin1Char('/') + name + QLatin1Char('_')});
+    if (!writeRecordOfThisRun(workDir, staging, &reason)) {
+        for (const QString &name : names)
+            pass.addError(
+                cannotCopyMessage(workDir + QLatin1Char('/') + name + QLatin1Char('_'), reason));
+        return pass.result();
+    }
     for (const QString &name : names)
         pass.stage(name);
     pass.flushStaged();
-    pass.replaceStaged();
+    // From here on it is finished.
+    if (!writeRecordOfThisRun(workDir, pass.readyRecord(), &reason))
+        pass.abandon(reason);
+    else
+        pass.replaceStaged();
     // Before the program reports success or restarts: after a power cut the
     // names must hold the new versions.
     pass.syncFolders();
-    return pass.result();
+    PassResult result = pass.result();
+    result.lock = lock;
+    result.workDir = workDir;
+    result.recorded = true;
+    return result;
 }
 
 } // namespace Update

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 // The replacement pass of the self-update mode: every named installation
 // file is replaced by its new version, which waits in the working directory
 // under the same relative name with "_" appended.
@@ -25,6 +27,11 @@ struct PassResult
     CopyList pending;        // files to copy once the program has ended
     QStringList otherErrors; // the messages that come with no pending copy
     QStringList diagnostics; // lines for the log (English), reported at the end
+    // Held until the outcome is reported, or handed to the deferred copy, so
+    // that no other run takes the update's record meanwhile.
+    std::shared_ptr<QLockFile> lock;
+    QString workDir;       // where the record lies
+    bool recorded = false; // the record was written: the outcome must remove it
 };
 
 // Replaces appDir + "/" + name by workDir + "/" + name + "_" for every name,
@@ -34,8 +41,27 @@ struct PassResult
 // may not survive a power cut (its directory could not be flushed) is a
 // failure of that file too, with nothing pending. waitMs is the wait between
 // replacement attempts, lockWait the longest wait for another pass to end.
+//
+// Before anything else, an update that the record in workDir describes is
+// finished (recovery.h): its deferred copy, while it runs, holds the
+// installation as the lock does, and is waited for within lockWait. Then the
+// pass writes its own record (updaterecord.h), first while it stages, then
+// once the staged files are flushed, before the first target changes.
 PassResult replaceFiles(const QStringList &names, const QString &appDir, const QString &workDir,
                         int waitMs = removalWaitMs, int lockWait = lockWaitMs);
+
+// Gives the staged file the target's name in one step, trying again while
+// the target is held (attempts times, waitMs apart); a running program or a
+// loaded library on Windows steps aside first. On failure *reason has the
+// system's text, and the staged file is still there.
+bool replaceStagedFile(const QString &stagedPath, const QString &targetPath, int waitMs,
+                       int attempts, QString *reason);
+
+// Removes from directory what killed runs left behind (staged files, the
+// deferred copy's temporary files of chains that have ended, old versions set
+// aside that are released, after giving one whose name is free its name
+// back). Only the holder of the lock may: another run may be writing them.
+void removeLeftovers(const QString &directory);
 
 } // namespace Update
 

@@ -5,12 +5,26 @@
 #include "platform/process.h"
 #include "update/deferredcopy.h"
 #include "update/errorreport.h"
+#include "update/updaterecord.h"
 
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 
 namespace Update {
+
+namespace {
+
+// The outcome is known: the next start has nothing to finish.
+void forgetRecord(const PassResult &pass)
+{
+    QString reason;
+    if (pass.recorded && !removeRecord(pass.workDir, &reason))
+        Installation::logError("Error. Can't remove the update's record ",
+                               recordFilePath(pass.workDir) + QStringLiteral(": ") + reason);
+}
+
+} // namespace
 
 Installation::ExitCode finish(const PassResult &pass, const QString &restartProgram,
                               const QString &startDirectory, const QProcessEnvironment &environment,
@@ -24,7 +38,8 @@ Installation::ExitCode finish(const PassResult &pass, const QString &restartProg
     // The interpreter reports the other errors once it has run, and its own
     // failures; the log keeps every message now.
     if (!pass.pending.isEmpty() &&
-        startDeferredCopy({pass.pending, pass.otherErrors, path, restartProgram, startDirectory},
+        startDeferredCopy({pass.pending, pass.otherErrors, path, restartProgram, startDirectory,
+                           pass.recorded ? recordFilePath(pass.workDir) : QString()},
                           environment)) {
         for (const QString &message : pass.errors)
             qDebug() << message;
@@ -32,6 +47,7 @@ Installation::ExitCode finish(const PassResult &pass, const QString &restartProg
     }
 
     if (pass.errors.isEmpty()) {
+        forgetRecord(pass);
         if (!Platform::startDetached(restartProgram, QStringList(), environment, startDirectory))
             Installation::logError("Error. Can't restart ", restartProgram);
         qDebug() << "Success!";
@@ -39,6 +55,7 @@ Installation::ExitCode finish(const PassResult &pass, const QString &restartProg
     }
 
     const Installation::ExitCode written = writeErrorFile(path, pass.errors);
+    forgetRecord(pass);
     if (written != Installation::Ok)
         return written;
     // Without a desktop there is no editor; the log then tells where to look.

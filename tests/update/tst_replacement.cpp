@@ -3,6 +3,7 @@
 
 #include "testsupport.h"
 #include "update/replacement.h"
+#include "update/updaterecord.h"
 
 #include <QtTest>
 
@@ -287,6 +288,11 @@ void TestReplacement::pass()
     for (const auto &pair : pending)
         expectedPending.append({expand(pair.first), expand(pair.second)});
     QCOMPARE(result.pending, expectedPending);
+    // What the update mode does with the outcome: the lock and the record go.
+    if (result.lock)
+        result.lock->unlock();
+    QString reason;
+    QVERIFY2(Update::removeRecord(m_work, &reason), qPrintable(reason));
     // Nothing else changed, no staged file is left, the sources stay.
     QCOMPARE(readTree(m_app), appAfter);
     QCOMPARE(readTree(m_work), work);
@@ -447,7 +453,8 @@ void TestReplacement::lock_data()
     QTest::newRow("held by a running pass") << "alive" << false << "";
     QTest::newRow("left by a process that died") << "dead" << true << "";
     QTest::newRow("left empty by a run killed while taking it") << "empty" << true << "";
-    QTest::newRow("cannot be created") << "none" << true << "Permission denied";
+    // Nor a record: without one, no target may change.
+    QTest::newRow("cannot be created") << "none" << false << "Permission denied";
     // No lock file at all: waiting would not change it, reading it would hang.
     QTest::newRow("a directory in its place") << "directory" << true << "Is a directory";
     QTest::newRow("a FIFO in its place") << "fifo" << true << "Not a regular file";
@@ -501,16 +508,22 @@ void TestReplacement::lock()
     const Update::PassResult result =
         Update::replaceFiles({"a.dll"}, m_app, m_work, shortWaitMs, 600);
     unprivileged.reset();
-    QCOMPARE(result.errors,
-             replaced ? QStringList()
-                      : QStringList{"Другое обновление уже выполняется в " + m_work + "."});
+    if (result.lock)
+        result.lock->unlock();
+    const QString notRecorded =
+        "Файл " + m_work + "/a.dll_ не может быть скопирован. Permission denied";
+    QCOMPARE(result.errors, replaced          ? QStringList()
+                            : owner == "none" ? QStringList{notRecorded}
+                                              : QStringList{"Другое обновление уже выполняется в " +
+                                                            m_work + "."});
     QCOMPARE(result.pending, CopyList());
     QCOMPARE(result.diagnostics, reason.isEmpty() ? QStringList()
                                                   : QStringList{"Error. Can't create lock file " +
                                                                 lockPath + ": " + reason});
     QCOMPARE(readFile(m_app + "/a.dll"), QByteArray(replaced ? "new" : "old"));
     // A lock taken is let go; what is no lock stays as it was.
-    QCOMPARE(QFileInfo::exists(lockPath), !replaced || owner == "directory" || owner == "fifo");
+    QCOMPARE(QFileInfo::exists(lockPath),
+             owner == "alive" || owner == "directory" || owner == "fifo");
     // Only the holder of the lock removes staged files: no other run can be
     // writing them then.
     QCOMPARE(QFile::exists(leftover), !replaced || !reason.isEmpty());

@@ -72,7 +72,8 @@ void TestUpdateEnding::windowsCommandLine()
         {"Файл C:/w/c.dll_ не существует."},
         "C:/w/Orvane.err",
         "C:/app/Orvane.exe",
-        "C:/"};
+        "C:/",
+        {}};
     const QString a = "Файл C:/w/a.dll_ не может быть скопирован. ";
     const QString b = "Файл C:/w/b.dll_ не может быть скопирован. ";
     QCOMPARE(Update::deferredCopyReports(copy, 7),
@@ -107,7 +108,7 @@ void TestUpdateEnding::windowsPathsStayLiteral()
     const QString errorFile = "C:/upd/" + piece + "/workdir/Orvane.err";
 
     const Update::VariableList variables = Update::deferredCopyVariables(
-        {{{target, source}}, {}, errorFile, restart, start}, 7, "C:\\W\\system32", "C:\\W");
+        {{{target, source}}, {}, errorFile, restart, start, {}}, 7, "C:\\W\\system32", "C:\\W");
     QCOMPARE(variables,
              (Update::VariableList{{"ORVANE_S1", source},
                                    {"ORVANE_N1", "C:/app/" + piece + "/.Orvane-deferred-7-1"},
@@ -171,7 +172,7 @@ void TestUpdateEnding::temporaryNameBesideTarget()
     QFETCH(QString, target);
     QFETCH(QString, temporary);
     const Update::VariableList variables = Update::deferredCopyVariables(
-        {{{target, "C:/w/a.dll_"}}, {}, "C:/w/Orvane.err", "C:/app/Orvane.exe", "C:/"}, 7, "S",
+        {{{target, "C:/w/a.dll_"}}, {}, "C:/w/Orvane.err", "C:/app/Orvane.exe", "C:/", {}}, 7, "S",
         "W");
     QCOMPARE(variables.at(1), qMakePair(QString("ORVANE_N1"), temporary));
 }
@@ -206,7 +207,8 @@ void TestUpdateEnding::shellArguments()
                                     {"x", "y"},
                                     "/opt/app/workdir/Orvane.err",
                                     "/opt/app/Orvane",
-                                    "/home/u/$(id)"};
+                                    "/home/u/$(id)",
+                                    {}};
     const QStringList arguments = Update::deferredCopyShellArguments(copy, "/usr/bin/xdg-open");
 
     QCOMPARE(arguments.at(0), QString("-c"));
@@ -214,8 +216,8 @@ void TestUpdateEnding::shellArguments()
     QCOMPARE(arguments.at(1), Update::deferredCopyShellArguments({}).at(1));
     QCOMPARE(arguments.mid(3),
              QStringList({"/opt/app/Orvane", "/home/u/$(id)", "/opt/app/workdir/Orvane.err",
-                          "x\r\ny", "/usr/bin/xdg-open", "/opt/app/workdir/a.so_", "/opt/app/a.so",
-                          "Файл /opt/app/workdir/a.so_ не может быть скопирован. ",
+                          "x\r\ny", "/usr/bin/xdg-open", "", "/opt/app/workdir/a.so_",
+                          "/opt/app/a.so", "Файл /opt/app/workdir/a.so_ не может быть скопирован. ",
                           "/opt/app/workdir/$(id)/b.so_", "/opt/app/$(id)/b.so",
                           "Файл /opt/app/workdir/$(id)/b.so_ не может быть скопирован. "}));
 }
@@ -271,7 +273,7 @@ void TestUpdateEnding::shellRunsTheChain()
     QVERIFY(QFile::copy(STANDIN_BINARY, dir.filePath("bin/xdg-open")));
 
     Update::DeferredCopy copy{
-        {}, otherErrors, dir.filePath("work/Orvane.err"), restart, dir.filePath("start $(x)")};
+        {}, otherErrors, dir.filePath("work/Orvane.err"), restart, dir.filePath("start $(x)"), {}};
     const QString elsewhere = dir.filePath("users-file");
     QVERIFY(writeFile(elsewhere, "the user's"));
     if (errorFileBefore == "link")
