@@ -1,9 +1,6 @@
 #include "app/handover.h"
 
 #include "installation/installation.h"
-#include "platform/process.h"
-
-#include <QCoreApplication>
 
 namespace HandOver {
 
@@ -14,9 +11,10 @@ QStringList installerArguments(const QStringList &applicationArguments)
 
 Installation::ExitCode run(const QStringList &arguments, const QProcessEnvironment &environment)
 {
-    Platform::startDetached(Installation::installerPath(QCoreApplication::applicationDirPath()),
-                            arguments, environment);
-    return Installation::Ok;
+    QString reason;
+    return Installation::startInstaller(arguments, environment, &reason)
+               ? Installation::Ok
+               : Installation::CannotStartInstaller;
 }
 
 } // namespace HandOver

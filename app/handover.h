@@ -15,8 +15,8 @@ QStringList installerArguments(const QStringList &applicationArguments);
 
 // Starts the installer detached, in the current (working) directory, with
 // these arguments (as Platform::programArguments gives them, so each goes on
-// unchanged) and the given environment. Whether it started does not change
-// the outcome: returns Ok.
+// unchanged) and the given environment. Returns Ok, or, when it cannot be
+// started, CannotStartInstaller, with the reason in the log.
 Installation::ExitCode run(const QStringList &arguments, const QProcessEnvironment &environment);
 
 } // namespace HandOver

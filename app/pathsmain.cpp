@@ -29,10 +29,8 @@ int main(int argc, char *argv[])
 
     Orvane window(context.workDirPath,
                   HandOver::installerArguments(Platform::programArguments(argc, argv)));
-    if (!window.loadLibPaths()) {
-        window.startInstaller();
-        return Installation::Ok;
-    }
+    if (!window.loadLibPaths())
+        return window.startInstaller() ? Installation::Ok : Installation::CannotStartInstaller;
     if (app.isHeadless()) {
         qDebug() << "Error. No display to show the window on";
         return Installation::NoDisplay;

@@ -34,6 +34,11 @@ QString resolveWorkDirPath(const QString &appDir, const std::optional<QByteArray
     return path;
 }
 
+bool fitsVariable(int units, int largest)
+{
+    return largest < 0 || units <= largest;
+}
+
 bool isUpdateOption(const QByteArray &argument)
 {
     return QString::fromUtf8(argument).trimmed() == QLatin1String("-r");
@@ -51,11 +56,17 @@ static void extendPath(const QString &appDir)
 {
     // A program restarted by the self-update inherits the extended PATH: the
     // entry is added once, not once per restart.
-    const Platform::EnvironmentValue entry =
-        Platform::toEnvironmentValue(appDir + QLatin1String("/clientslibs"));
-    Platform::setEnvironmentValue(
-        "PATH", Installation::appendListEntry(Platform::environmentValue("PATH"), entry,
-                                              Platform::pathListSeparator()));
+    const QString directory = appDir + QLatin1String("/clientslibs");
+    const Platform::EnvironmentValue path = Platform::environmentValue("PATH");
+    const Platform::EnvironmentValue extended = Installation::appendListEntry(
+        path, Platform::toEnvironmentValue(directory), Platform::pathListSeparator());
+    // A value the system would refuse, or cut in the middle of an entry,
+    // is not set: the installer gets the PATH it had.
+    if (!fitsVariable(extended.size(), Platform::largestEnvironmentValue())) {
+        Installation::logError("Error. PATH is too long to append ", directory);
+        return;
+    }
+    Platform::setEnvironmentValue("PATH", extended);
 }
 
 Installation::ExitCode prepareProcess(Context *context)

@@ -18,6 +18,10 @@ namespace Startup {
 // "workpath" file (std::nullopt when there is no readable file).
 QString resolveWorkDirPath(const QString &appDir, const std::optional<QByteArray> &workpath);
 
+// Whether a value of this many units may be given to a variable whose value
+// may hold at most largest units (-1: no limit).
+bool fitsVariable(int units, int largest);
+
 // True when a program argument selects the self-update mode ("-r").
 bool isUpdateOption(const QByteArray &argument);
 

@@ -11,6 +11,7 @@ enum ExitCode {
     CannotOpenErrorFile = 3,  // self-update: the error file cannot be opened for writing
     CannotWriteErrorFile = 5, // self-update: the error file cannot be written
     NoDisplay = 6,            // OrvanePaths: the window would have to be shown, but cannot be
+    CannotStartInstaller = 7, // the installer cannot be started (missing, not executable, ...)
 };
 
 } // namespace Installation

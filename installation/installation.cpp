@@ -1,5 +1,6 @@
 #include "installation/installation.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 
 #include "platform/process.h"
@@ -9,6 +10,16 @@ namespace Installation {
 QString installerPath(const QString &appDir)
 {
     return appDir + QLatin1String("/Hultrex") + Platform::executableSuffix();
+}
+
+bool startInstaller(const QStringList &arguments, const QProcessEnvironment &environment,
+                    QString *reason)
+{
+    const QString path = installerPath(QCoreApplication::applicationDirPath());
+    if (Platform::startDetached(path, arguments, environment, QString(), reason))
+        return true;
+    logError("Error. Can't start installer ", path + QLatin1String(": ") + *reason);
+    return false;
 }
 
 template<typename Text, typename Separator>

@@ -2,7 +2,9 @@
 #define ORVANE_INSTALLATION_H
 
 #include <QByteArray>
+#include <QProcessEnvironment>
 #include <QString>
+#include <QStringList>
 
 // Facts of the installation that its programs share: where the installer
 // lies and how its search-path lists are extended.
@@ -10,6 +12,15 @@ namespace Installation {
 
 // Full path of the installer Hultrex in the given application directory.
 QString installerPath(const QString &appDir);
+
+// Starts the installer that lies beside the running program, detached, in
+// the current directory, with these arguments, each unchanged, and this
+// environment. When it cannot be started (missing, not executable, an
+// environment too large to start a program with), logs "Error. Can't start
+// installer PATH: REASON" and returns false with the system's reason in
+// *reason.
+bool startInstaller(const QStringList &arguments, const QProcessEnvironment &environment,
+                    QString *reason);
 
 // Appends entry to a search-path list such as PATH, unless the list already
 // ends with it: a program restarted by the self-update inherits the list it

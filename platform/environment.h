@@ -33,6 +33,11 @@ void restrictLibrarySearch();
 // Separator of search-path lists such as PATH and LD_LIBRARY_PATH.
 char pathListSeparator();
 
+// The longest value a variable may be given, in the units of
+// EnvironmentValue: 32,767 UTF-16 units on Windows, which refuses a longer
+// one; -1 where the system sets no such limit of its own.
+int largestEnvironmentValue();
+
 // An environment variable of this process in the form the system keeps it,
 // so that reading and writing it back loses nothing: UTF-16 text on
 // Windows, bytes elsewhere. Unset and empty read the same.

@@ -121,6 +121,13 @@ char pathListSeparator()
     return ':';
 }
 
+int largestEnvironmentValue()
+{
+    // A variable is limited only by what a started program may get (E2BIG),
+    // which the start reports.
+    return -1;
+}
+
 EnvironmentValue environmentValue(const char *name)
 {
     return qgetenv(name);

@@ -38,6 +38,11 @@ char pathListSeparator()
     return ';';
 }
 
+int largestEnvironmentValue()
+{
+    return 32767;
+}
+
 EnvironmentValue environmentValue(const char *name)
 {
     // Read through the wide environment, not the 8-bit code page.

@@ -101,8 +101,10 @@ KernelCopy copyContent(int fromDescriptor, int toDescriptor, QString *reason);
 // the system can, one flush of each file system serves all its files (Linux:
 // syncfs, one journal commit rather than one per file); elsewhere each file
 // is flushed (Windows: FlushFileBuffers). On failure *reason gets the
-// system's text.
-bool flushFiles(const QStringList &paths, QString *reason);
+// system's text, and *unflushed, where given, the paths whose content may
+// not be on the disk: one file's trouble costs no file whose flush worked
+// (on Linux, none on another file system).
+bool flushFiles(const QStringList &paths, QString *reason, QStringList *unflushed = nullptr);
 
 // Makes the names that directory gained survive a power cut; a no-op where
 // the file system does that with the rename itself. On failure *reason gets
@@ -122,6 +124,60 @@ int lockFile(const QString &path, bool *heldByOther, QString *reason);
 // The system's text for an operation that expects a file and meets a
 // directory.
 QString isDirectoryText();
+
+// Whether some process, on this machine or on another one that shares the
+// file, holds a lock on the file at path: Qt's lock file and the Linux
+// deferred copy's temporary file hold flock(2) on their file for as long as
+// their process lives, and a file share releases it once its client has
+// ended (an NFS lease, an SMB session). Unknown where that cannot be told
+// (the file system keeps no locks, the file cannot be opened, or it is no
+// regular file). Windows: always Unknown, the system's share modes answer
+// there instead (removeUnheldFile).
+enum class FileLock { Held, Free, Unknown };
+FileLock fileLockState(const QString &path);
+
+// Removes the regular file at path only when nobody holds it: on Linux while
+// this process itself holds the file's lock, and only when the name still
+// names the file it locked, so that of two runs that remove one abandoned
+// file, neither can remove the new file a third made in its place; on
+// Windows a file another process holds open without delete sharing (as Qt's
+// lock file is held) is not removed. Returns whether it was removed; when
+// not, *reason has why (the system's text, or ours when somebody holds it).
+bool removeUnheldFile(const QString &path, QString *reason);
+
+// Takes the lock of the file open as descriptor, just created at path (as
+// fileLockState() sees it), and holds it until the returned descriptor is
+// closed (closeFile), also once descriptor itself is closed. Returns -1
+// where the system keeps no locks, and always on Windows, where a file held
+// open could not be renamed; then also with *lost when another run took the
+// file for a leftover and removed it (removeUnheldFile) before it was locked:
+// the name is no longer the caller's.
+int holdFileLock(int descriptor, const QString &path, bool *lost);
+
+// The permission bits of the file or directory at path (a link's target),
+// as Unix has them (07777); Windows: 0777, without the write bits for a
+// read-only file. std::nullopt when it cannot be read.
+std::optional<unsigned> permissionBits(const QString &path);
+
+// Gives the file or directory at path these permission bits, never through
+// a link (a link there is refused). Windows: only the read-only attribute,
+// taken from the owner's write bit. On failure *reason has the system's text.
+bool setPermissionBits(const QString &path, unsigned mode, QString *reason);
+
+// Whether somebody else holds the file at path open without sharing it for
+// writing or deletion, as on-access scanners, indexers and backup clients do
+// with a new file for a moment (Windows): a flush, a rename or a removal of
+// it fails meanwhile, and may work a moment later. Always false on Linux,
+// where an open file stands in nobody's way.
+bool isHeldByOther(const QString &path);
+
+// The form of an absolute path that the Windows API takes beyond MAX_PATH:
+// backslashes, "." and ".." resolved, and "\\?\" in front
+// ("\\?\UNC\server\share\..." for a share), once the path is long
+// enough to need it (from MAX_PATH - 12 units on, where a directory's path
+// ends); shorter ones, relative ones and those already in a device form
+// keep their own, with backslashes. Pure, so that it is the same everywhere.
+QString longPathForm(const QString &path);
 
 } // namespace Platform
 

@@ -202,33 +202,46 @@ KernelCopy copyContent(int fromDescriptor, int toDescriptor, QString *reason)
     }
 }
 
-bool flushFiles(const QStringList &paths, QString *reason)
+bool flushFiles(const QStringList &paths, QString *reason, QStringList *unflushed)
 {
     // syncfs writes out the data and the metadata (the permissions given to
     // a new version included) of every file on the file system in one go:
-    // once per file system, however many files were staged on it.
+    // once per file system, however many files were staged on it. A file
+    // system whose flush failed is not flushed again: a second syncfs would
+    // not report the writes that failed once more.
     QSet<dev_t> flushed;
+    QSet<dev_t> failed;
+    QStringList missed;
     for (const QString &path : paths) {
         const QByteArray name = QFile::encodeName(path);
         struct stat status = {};
         if (::stat(name.constData(), &status) != 0) {
             *reason = errorText(errno);
-            return false;
+            missed.append(path);
+            continue;
         }
         if (flushed.contains(status.st_dev))
             continue;
+        if (failed.contains(status.st_dev)) {
+            missed.append(path);
+            continue;
+        }
         const int descriptor = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
         const bool done = descriptor >= 0 && ::syncfs(descriptor) == 0;
         const int error = errno;
         if (descriptor >= 0)
             ::close(descriptor);
-        if (!done) {
-            *reason = errorText(error);
-            return false;
+        if (done) {
+            flushed.insert(status.st_dev);
+            continue;
         }
-        flushed.insert(status.st_dev);
+        *reason = errorText(error);
+        failed.insert(status.st_dev);
+        missed.append(path);
     }
-    return true;
+    if (unflushed)
+        *unflushed = missed;
+    return missed.isEmpty();
 }
 
 bool syncDirectory(const QString &path, QString *reason)
@@ -278,6 +291,134 @@ int lockFile(const QString &path, bool *heldByOther, QString *reason)
 QString isDirectoryText()
 {
     return errorText(EISDIR);
+}
+
+namespace {
+
+// Opens a regular file for a look at its lock: never through a link, never
+// waiting on a FIFO. Written where that may be, since an NFS client takes an
+// exclusive lock only on a file open for writing.
+int openForLock(const QByteArray &name, bool *writable)
+{
+    constexpr int flags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+    int descriptor = ::open(name.constData(), O_RDWR | flags);
+    *writable = descriptor >= 0;
+    if (descriptor < 0 && (errno == EACCES || errno == EPERM || errno == EROFS))
+        descriptor = ::open(name.constData(), O_RDONLY | flags);
+    struct stat status = {};
+    if (descriptor >= 0 && (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode))) {
+        ::close(descriptor);
+        errno = EINVAL;
+        return -1;
+    }
+    return descriptor;
+}
+
+int tryFlock(int descriptor, int operation)
+{
+    int result;
+    while ((result = ::flock(descriptor, operation | LOCK_NB)) != 0 && errno == EINTR) {
+    }
+    return result;
+}
+
+} // namespace
+
+FileLock fileLockState(const QString &path)
+{
+    bool writable = false;
+    const int descriptor = openForLock(QFile::encodeName(path), &writable);
+    if (descriptor < 0)
+        return FileLock::Unknown;
+    // A shared lock is refused while anybody holds the exclusive one, and is
+    // let go again at once with the descriptor.
+    const int result = tryFlock(descriptor, LOCK_SH);
+    const int error = errno;
+    ::close(descriptor);
+    if (result == 0)
+        return FileLock::Free;
+    return error == EWOULDBLOCK ? FileLock::Held : FileLock::Unknown;
+}
+
+bool removeUnheldFile(const QString &path, QString *reason)
+{
+    const QByteArray name = QFile::encodeName(path);
+    bool writable = false;
+    const int descriptor = openForLock(name, &writable);
+    if (descriptor < 0) {
+        *reason = errno == EINVAL || errno == ELOOP ? notRegularFileText() : errorText(errno);
+        return false;
+    }
+    // Exclusive, so that no other run removes it meanwhile; an NFS client
+    // gives that only on a file open for writing, and a shared lock then
+    // still proves that its holder has gone.
+    int result = tryFlock(descriptor, LOCK_EX);
+    if (result != 0 && errno == EBADF && !writable)
+        result = tryFlock(descriptor, LOCK_SH);
+    const int lockError = errno;
+    struct stat locked = {};
+    struct stat named = {};
+    bool removed = false;
+    if (result != 0) {
+        *reason = lockError == EWOULDBLOCK ? QStringLiteral("Held by a running process")
+                                           : errorText(lockError);
+    } else if (::fstat(descriptor, &locked) != 0 || ::lstat(name.constData(), &named) != 0 ||
+               locked.st_dev != named.st_dev || locked.st_ino != named.st_ino) {
+        // Another run removed it already, and a new file may have its name.
+        *reason = errorText(ENOENT);
+    } else {
+        removed = ::unlink(name.constData()) == 0;
+        if (!removed)
+            *reason = errorText(errno);
+    }
+    ::close(descriptor);
+    return removed;
+}
+
+int holdFileLock(int descriptor, const QString &path, bool *lost)
+{
+    *lost = false;
+    // The lock belongs to the open file, which the copy shares.
+    const int held = ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+    if (held < 0)
+        return -1;
+    if (tryFlock(held, LOCK_EX) != 0) {
+        // Held by a run that is removing it as a leftover.
+        *lost = errno == EWOULDBLOCK;
+        ::close(held);
+        return -1;
+    }
+    struct stat locked = {};
+    struct stat named = {};
+    if (::fstat(held, &locked) != 0 || ::lstat(QFile::encodeName(path).constData(), &named) != 0 ||
+        locked.st_dev != named.st_dev || locked.st_ino != named.st_ino) {
+        *lost = true;
+        ::close(held);
+        return -1;
+    }
+    return held;
+}
+
+std::optional<unsigned> permissionBits(const QString &path)
+{
+    struct stat status = {};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        return std::nullopt;
+    return unsigned(status.st_mode & 07777);
+}
+
+bool setPermissionBits(const QString &path, unsigned mode, QString *reason)
+{
+    if (::fchmodat(AT_FDCWD, QFile::encodeName(path).constData(), mode_t(mode),
+                   AT_SYMLINK_NOFOLLOW) == 0)
+        return true;
+    *reason = errorText(errno);
+    return false;
+}
+
+bool isHeldByOther(const QString &)
+{
+    return false;
 }
 
 } // namespace Platform

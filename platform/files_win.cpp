@@ -43,9 +43,11 @@ QString errorText(DWORD error)
     return message;
 }
 
+// Every path this file hands to the system: a long one gets the form that
+// passes MAX_PATH without the system's long-path opt-in.
 std::wstring nativePath(const QString &path)
 {
-    return QDir::toNativeSeparators(path).toStdWString();
+    return longPathForm(path).toStdWString();
 }
 
 } // namespace
@@ -184,16 +186,19 @@ KernelCopy copyContent(int, int, QString *)
     return KernelCopy::Unsupported;
 }
 
-bool flushFiles(const QStringList &paths, QString *reason)
+bool flushFiles(const QStringList &paths, QString *reason, QStringList *unflushed)
 {
+    QStringList missed;
     for (const QString &path : paths) {
         unsigned long error = 0;
         if (!flushFileWin(nativePath(path).c_str(), &error)) {
             *reason = errorText(error);
-            return false;
+            missed.append(path);
         }
     }
-    return true;
+    if (unflushed)
+        *unflushed = missed;
+    return missed.isEmpty();
 }
 
 bool syncDirectory(const QString &, QString *)
@@ -234,6 +239,67 @@ int lockFile(const QString &path, bool *heldByOther, QString *reason)
 QString isDirectoryText()
 {
     return errorText(directoryNotSupported);
+}
+
+FileLock fileLockState(const QString &)
+{
+    return FileLock::Unknown;
+}
+
+bool removeUnheldFile(const QString &path, QString *reason)
+{
+    // A process that holds the file open without delete sharing, on this
+    // machine or on one that shares it, makes the deletion fail; the system
+    // closes its handles when it ends.
+    if (DeleteFileW(nativePath(path).c_str()))
+        return true;
+    *reason = errorText(GetLastError());
+    return false;
+}
+
+int holdFileLock(int, const QString &, bool *lost)
+{
+    *lost = false;
+    return -1;
+}
+
+std::optional<unsigned> permissionBits(const QString &path)
+{
+    const DWORD attributes = GetFileAttributesW(nativePath(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return std::nullopt;
+    return attributes & FILE_ATTRIBUTE_READONLY ? 0555u : 0777u;
+}
+
+bool setPermissionBits(const QString &path, unsigned mode, QString *reason)
+{
+    const std::wstring native = nativePath(path);
+    const DWORD attributes = GetFileAttributesW(native.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        *reason = errorText(GetLastError());
+        return false;
+    }
+    const DWORD wanted = mode & 0200 ? attributes & ~DWORD(FILE_ATTRIBUTE_READONLY)
+                                     : attributes | FILE_ATTRIBUTE_READONLY;
+    if (wanted == attributes || SetFileAttributesW(native.c_str(), wanted))
+        return true;
+    *reason = errorText(GetLastError());
+    return false;
+}
+
+bool isHeldByOther(const QString &path)
+{
+    // Asks for no more than any sharing lets through but a holder that
+    // shares neither writing nor deletion.
+    const HANDLE handle = CreateFileW(
+        nativePath(path).c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(handle);
+        return false;
+    }
+    const DWORD error = GetLastError();
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
 
 } // namespace Platform

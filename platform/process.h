@@ -16,10 +16,12 @@ QString executableSuffix();
 // directory holds downloads), with exactly these arguments (escaped bytes
 // included), this environment and this current directory (an empty one
 // means the caller's), detached: it inherits the standard channels and
-// lives on after this process has ended.
+// lives on after this process has ended. When it cannot be started (no such
+// file, not executable, an environment too large for the system), *reason,
+// where given, gets the system's text.
 bool startDetached(const QString &program, const QStringList &arguments,
                    const QProcessEnvironment &environment,
-                   const QString &workingDirectory = QString());
+                   const QString &workingDirectory = QString(), QString *reason = nullptr);
 
 // The environment as a Windows environment block: "NAME=VALUE" per
 // variable, ordered by name without regard to case, each ended by a NUL, and
@@ -57,9 +59,11 @@ constexpr int handedOnDescriptor = 9;
 
 // As startDetached, in the current directory, and the program gets
 // descriptor, open, as handedOnDescriptor (with what it holds, such as a
-// lock on its file); no other descriptor of this process reaches it.
+// lock on its file); no other descriptor of this process reaches it. On
+// failure *reason has the system's text.
 bool startDetachedHandingOn(const QString &program, const QStringList &arguments,
-                            const QProcessEnvironment &environment, int descriptor);
+                            const QProcessEnvironment &environment, int descriptor,
+                            QString *reason);
 
 // Whether the process with this id runs and has argument among its
 // arguments, so that a process id used again by another program does not

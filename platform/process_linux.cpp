@@ -14,7 +14,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <limits>
 #include <vector>
 
@@ -26,11 +25,6 @@ QString executableSuffix()
 }
 
 namespace {
-
-bool holdsEscapedBytes(const QString &text)
-{
-    return encodeArgument(text) != QFile::encodeName(text);
-}
 
 // Pointers to the NUL-terminated texts, followed by a null pointer, as
 // execve wants them.
@@ -45,10 +39,11 @@ std::vector<char *> pointers(QByteArrayList &texts)
 
 // QProcess::startDetached with arguments taken as bytes: two forks, so the
 // program is nobody's child and lives on; its own session, as with QProcess;
-// a failed exec reported back through a pipe that closes on success.
-// handedOn, unless -1, reaches the program as handedOnDescriptor.
+// a failed exec reported back through a pipe that closes on success, with
+// its error, whose text *reason gets. handedOn, unless -1, reaches the
+// program as handedOnDescriptor.
 bool startDetachedBytes(QByteArrayList arguments, const QProcessEnvironment &environment,
-                        const QByteArray &workingDirectory, int handedOn = -1)
+                        const QByteArray &workingDirectory, QString *reason, int handedOn = -1)
 {
     // A variable this process has unchanged goes on with its own bytes, which
     // text may not hold (Qt 6 decodes them as UTF-8 and loses the rest).
@@ -67,9 +62,12 @@ bool startDetachedBytes(QByteArrayList arguments, const QProcessEnvironment &env
     const std::vector<char *> envp = pointers(variables);
 
     int report[2];
-    if (::pipe2(report, O_CLOEXEC) != 0)
+    if (::pipe2(report, O_CLOEXEC) != 0) {
+        *reason = qt_error_string(errno);
         return false;
+    }
     const pid_t child = ::fork();
+    const int forkError = errno;
     if (child == 0) {
         ::close(report[0]);
         const pid_t grandchild = ::fork();
@@ -100,33 +98,39 @@ bool startDetachedBytes(QByteArrayList arguments, const QProcessEnvironment &env
     while ((got = ::read(report[0], &error, sizeof error)) < 0 && errno == EINTR) {
     }
     ::close(report[0]);
-    return child > 0 && got == 0;
+    if (child > 0 && got == 0)
+        return true;
+    *reason = qt_error_string(child < 0 ? forkError : got == sizeof error ? error : EIO);
+    return false;
 }
 
 } // namespace
 
 std::optional<bool> startDetachedAsBytes(const QString &program, const QStringList &arguments,
                                          const QProcessEnvironment &environment,
-                                         const QString &workingDirectory)
+                                         const QString &workingDirectory, QString *reason)
 {
-    // QProcess hands arguments on as text in the locale's encoding, which
-    // would change bytes that are not: those take the byte-exact way.
-    if (!holdsEscapedBytes(program) &&
-        std::none_of(arguments.begin(), arguments.end(), holdsEscapedBytes))
-        return std::nullopt;
+    // Every start takes the byte-exact way: QProcess hands arguments on as
+    // text in the locale's encoding, which would change bytes that are not,
+    // and tells no reason when the exec fails.
     QByteArrayList encoded{encodeArgument(program)};
     for (const QString &argument : arguments)
         encoded.append(encodeArgument(argument));
-    return startDetachedBytes(encoded, environment, QFile::encodeName(workingDirectory));
+    return startDetachedBytes(encoded, environment, QFile::encodeName(workingDirectory), reason);
+}
+
+QString lastStartError()
+{
+    return QString();
 }
 
 bool startDetachedHandingOn(const QString &program, const QStringList &arguments,
-                            const QProcessEnvironment &environment, int descriptor)
+                            const QProcessEnvironment &environment, int descriptor, QString *reason)
 {
     QByteArrayList encoded{encodeArgument(program)};
     for (const QString &argument : arguments)
         encoded.append(encodeArgument(argument));
-    return startDetachedBytes(encoded, environment, QByteArray(), descriptor);
+    return startDetachedBytes(encoded, environment, QByteArray(), reason, descriptor);
 }
 
 QString findProgram(const QString &name, const QProcessEnvironment &environment)

@@ -10,12 +10,17 @@
 // What process.cpp asks of the system-specific parts; not for other users.
 namespace Platform {
 
-// Starts program detached when its arguments must go on as bytes that
-// QProcess would change, and returns whether it started; std::nullopt when
-// QProcess can hand them on as they are.
+// Starts program detached where the system's own way is needed: to hand
+// arguments on as bytes that QProcess would change, and to learn why a start
+// failed, which QProcess does not tell (Linux). Returns whether it started,
+// with the system's text in *reason when not; std::nullopt when QProcess is
+// to start it.
 std::optional<bool> startDetachedAsBytes(const QString &program, const QStringList &arguments,
                                          const QProcessEnvironment &environment,
-                                         const QString &workingDirectory);
+                                         const QString &workingDirectory, QString *reason);
+
+// The system's text for the failure of the last start through QProcess.
+QString lastStartError();
 
 } // namespace Platform
 

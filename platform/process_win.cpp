@@ -17,10 +17,17 @@ QString executableSuffix()
 }
 
 std::optional<bool> startDetachedAsBytes(const QString &, const QStringList &,
-                                         const QProcessEnvironment &, const QString &)
+                                         const QProcessEnvironment &, const QString &, QString *)
 {
     // Arguments are UTF-16 text on Windows: QProcess hands them on exactly.
     return std::nullopt;
+}
+
+QString lastStartError()
+{
+    // QProcess sets no reason of its own, and nothing after its failed
+    // CreateProcessW changes the thread's last error.
+    return qt_error_string(static_cast<int>(GetLastError()));
 }
 
 bool startHiddenCommandLine(const QString &commandLine, const QProcessEnvironment &environment)

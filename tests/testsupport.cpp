@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QThread>
+#include <QUuid>
 
 #include <unistd.h>
 
@@ -302,27 +303,126 @@ QString deadDisplay()
     }
 }
 
-static bool processMentions(const QByteArray &needle)
+QList<qint64> processesMentioning(const QString &text)
 {
+    const QByteArray needle = QFile::encodeName(text);
+    QList<qint64> found;
     QDirIterator processes(QStringLiteral("/proc"), QDir::Dirs | QDir::NoDotAndDotDot);
     while (processes.hasNext()) {
         const QString cmdline = processes.next() + QStringLiteral("/cmdline");
         if (processes.fileName() != QString::number(QCoreApplication::applicationPid()) &&
             readFile(cmdline).contains(needle))
-            return true;
+            found.append(processes.fileName().toLongLong());
     }
-    return false;
+    return found;
 }
 
 bool waitWhileProcessMentions(const QString &text, int timeoutMs)
 {
-    const QByteArray needle = QFile::encodeName(text);
     QElapsedTimer timer;
     timer.start();
-    while (processMentions(needle)) {
+    while (!processesMentioning(text).isEmpty()) {
         if (timer.elapsed() >= timeoutMs)
             return false;
         QThread::msleep(50);
+    }
+    return true;
+}
+
+OtherMachine::OtherMachine(const QString &hostName)
+    : m_hostName(hostName)
+    , m_machineId(QUuid::createUuid().toRfc4122().toHex())
+{
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+}
+
+OtherMachine::~OtherMachine()
+{
+    end();
+}
+
+QString OtherMachine::cannotRun()
+{
+    if (geteuid() != 0)
+        return QStringLiteral("another machine's namespaces need root");
+    if (!QFileInfo(QStringLiteral("/usr/bin/unshare")).isExecutable())
+        return QStringLiteral("unshare is not installed");
+    if (!QFileInfo::exists(QStringLiteral("/etc/machine-id")))
+        return QStringLiteral("this machine has no /etc/machine-id to stand in for");
+    return QString();
+}
+
+bool OtherMachine::start(const QStringList &command, const QProcessEnvironment &environment)
+{
+    const QString idFile = m_dir.filePath(QStringLiteral("machine-id"));
+    if (!m_dir.isValid() || !writeFile(idFile, m_machineId + '\n'))
+        return false;
+    // The host name is set through the kernel's own file: no tool is needed.
+    static const char script[] =
+        "printf '%s' \"$1\" >/proc/sys/kernel/hostname && "
+        "mount --bind \"$2\" /etc/machine-id && "
+        "if [ -e /var/lib/dbus/machine-id ]; then mount --bind \"$2\" /var/lib/dbus/machine-id; fi "
+        "&& shift 2 && exec \"$@\"";
+    m_process.setProcessEnvironment(environment);
+    m_process.start(QStringLiteral("/usr/bin/unshare"),
+                    QStringList{QStringLiteral("--pid"), QStringLiteral("--uts"),
+                                QStringLiteral("--mount"), QStringLiteral("--fork"),
+                                QStringLiteral("--mount-proc"), QStringLiteral("--kill-child"),
+                                QStringLiteral("--"), QStringLiteral("/bin/sh"),
+                                QStringLiteral("-c"), QString::fromLatin1(script),
+                                QStringLiteral("other-machine"), m_hostName, idFile} +
+                        command);
+    return m_process.waitForStarted();
+}
+
+bool OtherMachine::waitForOutput(const QByteArray &text, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!m_output.contains(text)) {
+        if (timer.elapsed() >= timeoutMs || m_process.state() == QProcess::NotRunning)
+            return false;
+        m_process.waitForReadyRead(100);
+        m_output += m_process.readAllStandardOutput();
+    }
+    return true;
+}
+
+bool OtherMachine::waitForSuccess(int timeoutMs)
+{
+    return m_process.waitForFinished(timeoutMs) && m_process.exitStatus() == QProcess::NormalExit &&
+           m_process.exitCode() == 0;
+}
+
+// Whether the process with this id (as this machine numbers it) has ended:
+// gone, or a zombie nobody has reaped yet.
+static bool processEnded(qint64 pid)
+{
+    const QByteArray stat = readFile(QStringLiteral("/proc/%1/stat").arg(pid));
+    const int end = stat.lastIndexOf(')');
+    return end < 0 || stat.mid(end + 2, 1) == "Z";
+}
+
+bool OtherMachine::end(int timeoutMs)
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return true;
+    // The first process of the namespaces, unshare's child: once it has
+    // ended, the system has killed every other one there.
+    const qint64 unshare = m_process.processId();
+    const qint64 first = readFile(QStringLiteral("/proc/%1/task/%1/children").arg(unshare))
+                             .trimmed()
+                             .split(' ')
+                             .value(0)
+                             .toLongLong();
+    m_process.kill(); // --kill-child: its child is killed with it
+    m_process.waitForFinished();
+    QElapsedTimer timer;
+    timer.start();
+    while (first > 0 && !processEnded(first)) {
+        if (timer.elapsed() >= timeoutMs)
+            return false;
+        QThread::msleep(20);
     }
     return true;
 }

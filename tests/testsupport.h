@@ -105,6 +105,10 @@ private:
     QString m_name;
 };
 
+// The ids of the processes other than this one whose command line mentions
+// text.
+QList<qint64> processesMentioning(const QString &text);
+
 // Polls until no process other than this one has a command line that
 // mentions text; false when one still does after timeoutMs.
 bool waitWhileProcessMentions(const QString &text, int timeoutMs);
@@ -185,6 +189,50 @@ public:
 private:
     bool m_active = false;
 };
+
+// Another machine that shares this one's files: its own process, host-name
+// and mount namespaces, with a host name and a machine id of its own (bound
+// over /etc/machine-id and /var/lib/dbus/machine-id, where Qt reads it), so
+// that its process ids mean nothing here. end() kills every process it runs
+// at once, as when that machine goes down. Only root can do this.
+class OtherMachine
+{
+public:
+    explicit OtherMachine(const QString &hostName = QStringLiteral("machine-b"));
+    ~OtherMachine();
+    OtherMachine(const OtherMachine &) = delete;
+    OtherMachine &operator=(const OtherMachine &) = delete;
+
+    // Why it cannot run here (not root, no unshare), or an empty text.
+    static QString cannotRun();
+    // Starts command (an absolute program and its arguments) there, with this
+    // environment; returns whether it started.
+    bool start(const QStringList &command,
+               const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment());
+    // Polls for text in what it has written to its standard output.
+    bool waitForOutput(const QByteArray &text, int timeoutMs = 10000);
+    // Waits for the command to end; whether it ended with exit code 0.
+    bool waitForSuccess(int timeoutMs = 30000);
+    // Kills every process it runs and returns once all of them are gone
+    // (false when that took longer than timeoutMs).
+    bool end(int timeoutMs = 10000);
+    QString hostName() const { return m_hostName; }
+    QByteArray machineId() const { return m_machineId; }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_hostName;
+    QByteArray m_machineId;
+    QProcess m_process;
+    QByteArray m_output;
+};
+
+#define SKIP_UNLESS_OTHER_MACHINE()                                                                \
+    do {                                                                                           \
+        const QString why = OtherMachine::cannotRun();                                             \
+        if (!why.isEmpty())                                                                        \
+            QSKIP(qPrintable(why));                                                                \
+    } while (false)
 
 // Skips the calling test when it cannot drop to the unprivileged user.
 #define SKIP_UNLESS_CAN_DROP_PRIVILEGES()                                                          \

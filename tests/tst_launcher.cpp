@@ -26,7 +26,8 @@ private slots:
     void installerOutlivesLauncher();
     void startsWithoutDisplay_data();
     void startsWithoutDisplay();
-    void missingInstallerStillExitsZero();
+    void installerCannotStart_data();
+    void installerCannotStart();
     void cannotCreateWorkDir();
     void cannotEnterWorkDir();
 };
@@ -281,14 +282,53 @@ void TestLauncher::startsWithoutDisplay()
              platform.isNull() ? QString("unset") : platform);
 }
 
-void TestLauncher::missingInstallerStillExitsZero()
+void TestLauncher::installerCannotStart_data()
 {
-    TempInstallation installation;
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("obstacle"); // "missing", "not executable", "environment too large"
+    QTest::addColumn<QString>("reason");
+
+    for (const QString &program : {QString(ORVANE_BINARY), QString(ORVANEPATHS_BINARY)}) {
+        const QString name = QFileInfo(program).fileName() + ", ";
+        QTest::newRow(qPrintable(name + "missing")) << program << "missing"
+                                                    << "No such file or directory";
+        QTest::newRow(qPrintable(name + "not executable")) << program << "not executable"
+                                                           << "Permission denied";
+        QTest::newRow(qPrintable(name + "PATH grown past what a program may get"))
+            << program << "environment too large"
+            << "Argument list too long";
+    }
+}
+
+// An installer that cannot be started is said, with the system's reason and
+// an exit code of its own; OrvanePaths, whose user asked not to be asked
+// again, shows no window then either.
+void TestLauncher::installerCannotStart()
+{
+    QFETCH(QString, program);
+    QFETCH(QString, obstacle);
+    QFETCH(QString, reason);
+
+    TempInstallation installation(program);
     QVERIFY(installation.isValid());
-    QVERIFY(QFile::remove(installation.path() + "/Hultrex"));
-    const TempInstallation::Result result = installation.run({"a"});
+    QVERIFY(installation.writeFile("workdir/libpath", "show = 0\n"));
+    const QString installer = installation.path() + "/Hultrex";
+    QProcessEnvironment environment = TempInstallation::testEnvironment();
+    if (obstacle == "missing")
+        QVERIFY(QFile::remove(installer));
+    else if (obstacle == "not executable")
+        QVERIFY(QFile::setPermissions(installer, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    else
+        // The longest variable a program may be given, less a few bytes: the
+        // program starts, but not once its entry is added.
+        environment.insert("PATH", "/usr/bin:/" + QString(128 * 1024 - 32, 'p'));
+
+    const TempInstallation::Result result = installation.run({"a"}, environment);
     QVERIFY(result.finished);
-    QCOMPARE(result.exitCode, 0);
+    QVERIFY2(result.exitCode == 7, result.output.constData());
+    const QString expected = "Error. Can't start installer " + installer + ": " + reason;
+    QVERIFY2(result.output.contains(expected.toUtf8()), result.output.constData());
+    QVERIFY(!QFile::exists(installation.workDir() + "/Hultrex-received.json"));
 }
 
 void TestLauncher::cannotCreateWorkDir()

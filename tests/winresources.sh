@@ -33,4 +33,5 @@ expect 'VALUE "ProductVersion", "1,3"'
 expect 'VALUE "Translation", 0x419, 1251'
 expect '1 24 /* RT_MANIFEST */'
 expect 'requestedExecutionLevel level=""asInvoker"" uiAccess=""false""'
+expect '<ws2:longPathAware>true</ws2:longPathAware>'
 exit $failed

@@ -5,7 +5,9 @@
 
 #include "deferredcopy_script.h"
 
+#include <QCryptographicHash>
 #include <QRegularExpression>
+#include <QSysInfo>
 
 #include <algorithm>
 
@@ -16,17 +18,23 @@ namespace {
 // The temporary name of the n-th copy: beside its target, so that the final
 // rename stays within one directory (one file system), and named so that it
 // is seen at once for what it is.
-QString temporaryPath(const QString &target, qint64 chain, int n)
+QString temporaryPath(const QString &target, const QString &chain, int n)
 {
-    return directoryPrefixOf(target) + QStringLiteral(".Orvane-deferred-") +
-           QString::number(chain) + QLatin1Char('-') + QString::number(n);
+    return directoryPrefixOf(target) + QStringLiteral(".Orvane-deferred-") + chain +
+           QLatin1Char('-') + QString::number(n);
 }
 
 // The common beginning of the reports' paths: beside the error file.
-QString reportPrefix(const QString &errorFile, qint64 chain)
+QString reportPrefix(const QString &errorFile, const QString &chain)
 {
-    return directoryPrefixOf(errorFile) + QStringLiteral(".Orvane-report-") +
-           QString::number(chain) + QLatin1Char('-');
+    return directoryPrefixOf(errorFile) + QStringLiteral(".Orvane-report-") + chain +
+           QLatin1Char('-');
+}
+
+// What names a chain's files: its number, and its machine's where given.
+QString chainPart(qint64 chain, const QString &host)
+{
+    return QString::number(chain) + (host.isEmpty() ? QString() : QLatin1Char('-') + host);
 }
 
 QString reference(const char *name, int n)
@@ -58,8 +66,28 @@ QStringList notCopied(const CopyList &copies, int from)
 
 } // namespace
 
-bool isDeferredCopyFileName(const QString &fileName, qint64 *chain)
+QString deferredCopyHost()
 {
+    // The machine's own id tells it apart from a machine of the same name;
+    // the name stands in where the system keeps no id.
+    const QByteArray machine =
+        QSysInfo::machineUniqueId() + '\n' + QSysInfo::machineHostName().toUtf8();
+    return QString::fromLatin1(
+        QCryptographicHash::hash(machine, QCryptographicHash::Sha1).toHex().left(hostTagLength));
+}
+
+bool isDeferredCopyHost(const QString &text)
+{
+    return text.size() == hostTagLength && std::all_of(text.begin(), text.end(), [](QChar c) {
+               return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
+                      (c >= QLatin1Char('a') && c <= QLatin1Char('f'));
+           });
+}
+
+bool isDeferredCopyFileName(const QString &fileName, qint64 *chain, QString *host)
+{
+    if (host)
+        host->clear();
     const QLatin1String prefix(".Orvane-deferred-");
     if (!fileName.startsWith(prefix))
         return false;
@@ -76,8 +104,17 @@ bool isDeferredCopyFileName(const QString &fileName, qint64 *chain)
     }
     bool number = false;
     *chain = rest.left(dash).toLongLong(&number);
-    return isAlphanumeric(rest.left(dash)) && number && *chain > 0 &&
-           isAlphanumeric(rest.mid(dash + 1));
+    QString last = rest.mid(dash + 1);
+    // A Windows chain's files name its machine too.
+    const int hostDash = last.indexOf(QLatin1Char('-'));
+    if (hostDash >= 0) {
+        if (!isDeferredCopyHost(last.left(hostDash)))
+            return false;
+        if (host)
+            *host = last.left(hostDash);
+        last = last.mid(hostDash + 1);
+    }
+    return isAlphanumeric(rest.left(dash)) && number && *chain > 0 && isAlphanumeric(last);
 }
 
 QString deferredCopyCommandLine(int copyCount, bool otherErrors, bool record)
@@ -140,9 +177,11 @@ QString deferredCopyCommandLine(int copyCount, bool otherErrors, bool record)
     return commandLine;
 }
 
-VariableList deferredCopyVariables(const DeferredCopy &copy, qint64 chain,
-                                   const QString &systemDirectory, const QString &windowsDirectory)
+VariableList deferredCopyVariables(const DeferredCopy &copy, qint64 chainNumber,
+                                   const QString &systemDirectory, const QString &windowsDirectory,
+                                   const QString &host)
 {
+    const QString chain = chainPart(chainNumber, host);
     VariableList variables;
     int n = 0;
     for (const auto &file : copy.copies) {
@@ -165,6 +204,22 @@ VariableList deferredCopyVariables(const DeferredCopy &copy, qint64 chain,
     return variables;
 }
 
+QString pathBeyondInterpreter(const DeferredCopy &copy, qint64 chain)
+{
+    constexpr int maxPath = 260; // Windows' MAX_PATH, its NUL included
+    // The reports' common beginning is followed by a report's number.
+    const int reportNumber = QString::number(copy.copies.size()).size();
+    for (const auto &variable : deferredCopyVariables(copy, chain, QString(), QString())) {
+        const QChar kind = variable.first.at(7);
+        const int units = variable.second.size() + (kind == QLatin1Char('E') ? reportNumber : 0);
+        if (units > (kind == QLatin1Char('D') ? maxPath - 2 : maxPath - 1) ||
+            variable.second.startsWith(QLatin1String("\\\\?\\")) ||
+            variable.second.startsWith(QLatin1String("//?/")))
+            return variable.second;
+    }
+    return QString();
+}
+
 bool isDeferredCopyVariable(const QString &name)
 {
     static const QRegularExpression variable(
@@ -173,11 +228,12 @@ bool isDeferredCopyVariable(const QString &name)
     return variable.match(name).hasMatch();
 }
 
-QList<QPair<QString, QStringList>> deferredCopyReports(const DeferredCopy &copy, qint64 chain)
+QList<QPair<QString, QStringList>> deferredCopyReports(const DeferredCopy &copy, qint64 chain,
+                                                       const QString &host)
 {
     if (copy.copies.isEmpty() && copy.otherErrors.isEmpty())
         return {};
-    const QString prefix = reportPrefix(copy.errorFile, chain);
+    const QString prefix = reportPrefix(copy.errorFile, chainPart(chain, host));
     // The error file itself holds the report of the first copy, so that it
     // tells the truth also when the interpreter never runs.
     QList<QPair<QString, QStringList>> reports{

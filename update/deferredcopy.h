@@ -65,9 +65,28 @@ QString deferredCopyCommandLine(int copyCount, bool otherErrors, bool record = f
 // file, with backslashes for the editor), ORVANE_P (ping.exe in the system
 // directory) and ORVANE_X (notepad.exe in the Windows directory). The
 // temporary names and reports carry chain, a number of this chain's own (the
-// process id), so that two chains in one directory never share one.
+// process id), so that two chains in one directory never share one, and
+// host, when given, the machine's (deferredCopyHost()), so that chains of
+// two machines that share a directory never do either:
+// ".Orvane-deferred-<chain>-<host>-<n>", ".Orvane-report-<chain>-<host>-<n>".
 VariableList deferredCopyVariables(const DeferredCopy &copy, qint64 chain,
-                                   const QString &systemDirectory, const QString &windowsDirectory);
+                                   const QString &systemDirectory, const QString &windowsDirectory,
+                                   const QString &host = QString());
+
+// This machine's mark in the names of its Windows chains' files: twelve
+// lower-case hexadecimal digits drawn from its machine id and its name.
+constexpr int hostTagLength = 12;
+QString deferredCopyHost();
+
+// Whether text has the form of such a mark.
+bool isDeferredCopyHost(const QString &text);
+
+// The first of the paths that deferredCopyVariables() names (the reports'
+// included) which the Windows interpreter cannot take: its copy, move, del
+// and start take no path of MAX_PATH units or more, and no long form; its
+// cd no directory of more than MAX_PATH - 2 units. Empty when it takes them
+// all.
+QString pathBeyondInterpreter(const DeferredCopy &copy, qint64 chain);
 
 // Whether an environment variable is one of deferredCopyVariables()'s (the
 // case of its letters does not count, as on Windows).
@@ -95,8 +114,10 @@ void dropDeferredCopyVariables(QProcessEnvironment *environment);
 // (path, messages): the error file itself with the report of the first copy
 // (the other errors and every copy, as not copied), report n (from 2) for a
 // failure of the n-th copy, report 0 with the other errors when there are
-// any. The reports stand beside the error file.
-QList<QPair<QString, QStringList>> deferredCopyReports(const DeferredCopy &copy, qint64 chain);
+// any. The reports stand beside the error file, named as
+// deferredCopyVariables() says.
+QList<QPair<QString, QStringList>> deferredCopyReports(const DeferredCopy &copy, qint64 chain,
+                                                       const QString &host = QString());
 
 // The same for /bin/sh: its arguments, "-c" and the fixed script of
 // deferredcopy.sh first. The paths and messages are positional parameters
@@ -115,13 +136,22 @@ constexpr char deferredCopyMark[] = "orvane-update";
 // chain killed in the middle of a copy leaves beside its target:
 // ".Orvane-deferred-<chain>-<rest>", where chain is the process id of the
 // Linux chain's shell or of the Windows program that started its
-// interpreter; or ".Orvane-deferred-XXXXXX" of earlier versions, for which
-// *chain is 0.
-bool isDeferredCopyFileName(const QString &fileName, qint64 *chain);
+// interpreter; ".Orvane-deferred-<chain>-<host>-<n>" of a Windows chain,
+// which names its machine in *host (empty otherwise); or
+// ".Orvane-deferred-XXXXXX" of earlier versions, for which *chain is 0.
+bool isDeferredCopyFileName(const QString &fileName, qint64 *chain, QString *host = nullptr);
 
 // Whether the deferred copy of this chain (as its temporary files name it)
-// still runs. When that cannot be told, true: its files stay.
+// still runs on this machine. When that cannot be told, true: its files stay.
 bool deferredCopyRuns(qint64 chain);
+
+// Whether a chain may still be writing its temporary file at path, named for
+// chain and host (isDeferredCopyFileName()), on this machine or on another
+// that shares the directory: then it stays. Linux: the chain holds the lock
+// of its temporary file for as long as it uses it (a chain of an earlier
+// version, which holds none, is known by its process here); Windows: a
+// chain of another machine may, whatever its process id means here.
+bool deferredCopyMayUse(const QString &path, qint64 chain, const QString &host);
 
 // Starts the hidden command interpreter detached, in the current directory:
 // after about two seconds it copies every source over its target and then

@@ -16,9 +16,14 @@
 # Each new version is copied beside its target, given its permissions,
 # flushed, renamed over the target in one step and its directory flushed: the
 # target holds its complete old or new content at every instant. The
-# temporary file gets the new version's permissions, and its owner may read,
-# write and run it, without set-user-ID, set-group-ID or sticky bits, as in
-# the replacement pass. "-T" makes a directory in the target's place a
+# temporary file gets the permissions of the file it replaces, or for a new
+# file the new version's, without the group's write bit where the directory
+# does not grant it; its owner may read, write and run it, nobody else may
+# write it, and it has no set-user-ID, set-group-ID or sticky bits, as in the
+# replacement pass, whatever the umask. The chain holds the lock of its
+# temporary file (flock) for as long as it uses it, which tells every machine
+# that shares the directory that the file is no leftover; it writes into the
+# file only once it holds that lock. "-T" makes a directory in the target's place a
 # failure instead of a destination. Whether a target's directory takes a new
 # name is asked when its copy is due, not tried: a failed step ends the
 # chain, never leads to another way of writing the target. What a failed tool
@@ -92,6 +97,27 @@ fail() {
     exit 1
 }
 
+# perms TEMPORARY TARGET DIR SOURCE: gives the temporary file its permissions.
+perms() {
+    if [ -f "$2" ] && [ ! -L "$2" ]; then
+        c chmod --reference="$2" -- "$1" || return
+    else
+        c chmod --reference="$4" -- "$1" || return
+        dirmode=$(c stat -L -c %a -- "$3") || return
+        if [ $((0$dirmode & 020)) -eq 0 ]; then
+            c chmod g-w -- "$1" || return
+        fi
+    fi
+    c chmod u+rwx,o-w,a-st -- "$1"
+}
+
+# Takes the lock of the temporary file open as descriptor 8. Where the file
+# system keeps no locks, the file is not taken for a leftover either: the
+# copy goes on without; a lock somebody else holds ends it.
+lock() {
+    c flock -E 75 -w 10 8 || [ "$?" -ne 75 ]
+}
+
 # Time for the program to end and release its files.
 c sleep 2 9>&- || exit
 
@@ -111,9 +137,10 @@ while [ "$#" -ge 3 ]; do
         why=$({
             tmp=$(c mktemp -- "$dir/.Orvane-deferred-$$-XXXXXX") &&
                 {
-                    c cp -- "$1" "$tmp" && c chmod --reference="$1" -- "$tmp" &&
-                        c chmod u+rwx,a-st -- "$tmp" && c sync -- "$tmp" &&
-                        c mv -f -T -- "$tmp" "$2" ||
+                    {
+                        lock && c cp -- "$1" "$tmp" && perms "$tmp" "$2" "$dir" "$1" &&
+                            c sync -- "$tmp" && c mv -f -T -- "$tmp" "$2"
+                    } 8<>"$tmp" ||
                         {
                             c rm -f -- "$tmp"
                             false

@@ -3,7 +3,17 @@
 #include "platform/files.h"
 #include "platform/process.h"
 
+#include <QDateTime>
+#include <QFileInfo>
+
 namespace Update {
+
+namespace {
+
+// How long a chain may take from creating its temporary file to locking it.
+constexpr qint64 unlockedFileAgeMs = 5000;
+
+} // namespace
 
 // /bin/sh with GNU coreutils ("cp -T", "chmod --reference", "sync FILE").
 bool startDeferredCopy(const DeferredCopy &copy, const QProcessEnvironment &environment)
@@ -21,9 +31,10 @@ bool startDeferredCopy(const DeferredCopy &copy, const QProcessEnvironment &envi
     const int record = Platform::lockFile(copy.recordFile, &held, &reason);
     if (record < 0)
         return false;
-    const bool started =
-        Platform::startDetachedHandingOn(QStringLiteral("/bin/sh"), arguments, environment, record);
-    Platform::closeFile(record, &reason);
+    const bool started = Platform::startDetachedHandingOn(QStringLiteral("/bin/sh"), arguments,
+                                                          environment, record, &reason);
+    QString ignored;
+    Platform::closeFile(record, &ignored);
     return started;
 }
 
@@ -31,13 +42,7 @@ bool recordedCopyRuns(const QString &recordPath, const QString &, qint64)
 {
     // A shell that runs holds the lock, on this machine or another that
     // shares the directory; one that has ended, however, holds nothing.
-    bool held = false;
-    QString reason;
-    const int record = Platform::lockFile(recordPath, &held, &reason);
-    if (record < 0)
-        return held;
-    Platform::closeFile(record, &reason);
-    return false;
+    return Platform::fileLockState(recordPath) == Platform::FileLock::Held;
 }
 
 bool deferredCopyRuns(qint64 chain)
@@ -46,6 +51,21 @@ bool deferredCopyRuns(qint64 chain)
     // itself by its $0, so an id given again to another program does not
     // count.
     return Platform::processRunsWith(chain, deferredCopyMark);
+}
+
+bool deferredCopyMayUse(const QString &path, qint64 chain, const QString &)
+{
+    if (chain != 0 && deferredCopyRuns(chain))
+        return true;
+    // A chain's lock is what proves its end on any machine; where none can
+    // be looked at, the file stays.
+    if (Platform::fileLockState(path) != Platform::FileLock::Free)
+        return true;
+    // The chain creates the file before it takes the file's lock, and writes
+    // into it only once it holds the lock: an empty file may be that young.
+    const QFileInfo info(path);
+    return info.size() == 0 &&
+           qAbs(info.lastModified().msecsTo(QDateTime::currentDateTime())) < unlockedFileAgeMs;
 }
 
 void removeAbandonedReports(const QString &)

@@ -1,5 +1,6 @@
 #include "update/deferredcopy.h"
 
+#include "installation/installation.h"
 #include "platform/hiddenprocess.h"
 #include "platform/process.h"
 #include "update/errorreport.h"
@@ -20,9 +21,17 @@ bool startDeferredCopy(const DeferredCopy &copy, const QProcessEnvironment &envi
         copy.copies.size(), !copy.otherErrors.isEmpty(), !copy.recordFile.isEmpty());
     if (!Platform::fitsCommandBuffer(static_cast<std::size_t>(commandLine.size())))
         return false;
+    // A chain that could not copy the file is no use: the pass reports it
+    // now instead.
+    const QString tooLong = pathBeyondInterpreter(copy, chain);
+    if (!tooLong.isEmpty()) {
+        Installation::logError("Error. Path too long for the deferred copy ", tooLong);
+        return false;
+    }
     // Only this chain's reports may be shown: the first is the error file.
     QFile::remove(copy.errorFile);
-    const auto reports = deferredCopyReports(copy, chain);
+    const QString host = deferredCopyHost();
+    const auto reports = deferredCopyReports(copy, chain, host);
     const auto removeReports = [&reports] {
         for (const auto &report : reports)
             QFile::remove(report.first);
@@ -36,7 +45,7 @@ bool startDeferredCopy(const DeferredCopy &copy, const QProcessEnvironment &envi
     // The interpreter gets the children's environment with the paths added.
     QProcessEnvironment interpreterEnvironment = environment;
     for (const auto &variable : deferredCopyVariables(copy, chain, Platform::systemDirectory(),
-                                                      Platform::windowsDirectory()))
+                                                      Platform::windowsDirectory(), host))
         interpreterEnvironment.insert(variable.first, variable.second);
     if (Platform::startHiddenCommandLine(commandLine, interpreterEnvironment))
         return true;
@@ -60,9 +69,17 @@ bool recordedCopyRuns(const QString &, const QString &host, qint64 writer)
     return host != QSysInfo::machineHostName() || deferredCopyRuns(writer);
 }
 
+bool deferredCopyMayUse(const QString &, qint64 chain, const QString &host)
+{
+    // Another machine's process ids mean nothing here.
+    return (!host.isEmpty() && host != deferredCopyHost()) ||
+           (chain != 0 && deferredCopyRuns(chain));
+}
+
 void removeAbandonedReports(const QString &workDir)
 {
-    static const QRegularExpression reportName(QStringLiteral("^\\.Orvane-report-(\\d+)-\\d+$"));
+    static const QRegularExpression reportName(
+        QStringLiteral("^\\.Orvane-report-(\\d+)-(?:([0-9a-f]{12})-)?\\d+$"));
     QDir dir(workDir);
     const QStringList entries =
         dir.entryList({QStringLiteral(".Orvane-report-*")}, QDir::Files | QDir::Hidden);
@@ -70,7 +87,7 @@ void removeAbandonedReports(const QString &workDir)
         const QRegularExpressionMatch match = reportName.match(entry);
         bool number = false;
         const qint64 chain = match.captured(1).toLongLong(&number);
-        if (match.hasMatch() && number && !deferredCopyRuns(chain))
+        if (match.hasMatch() && number && !deferredCopyMayUse(entry, chain, match.captured(2)))
             dir.remove(entry);
     }
 }

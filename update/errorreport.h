@@ -18,6 +18,11 @@ QString cannotRemoveMessage(const QString &targetPath, const QString &reason);
 QString cannotCopyMessage(const QString &sourcePath, const QString &reason);
 QString otherUpdateMessage(const QString &workDir);
 QString unreadableRecordMessage(const QString &recordPath);
+// The same, naming the lock in the way: its file, and its holder's machine
+// and process (pid 0: not known).
+QString otherUpdateMessage(const QString &workDir, const QString &lockPath, const QString &host,
+                           qint64 pid);
+QString cannotRestartMessage(const QString &programPath, const QString &reason);
 
 // The error file's path in a working directory.
 QString errorFilePath(const QString &workDir);

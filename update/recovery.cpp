@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
+#include <QScopeGuard>
 
 #include <optional>
 
@@ -110,8 +111,15 @@ void Finisher::copyAgain(const RecordEntry &entry)
         return;
     }
     QString reason;
+    int held = -1;
     const QString staged = copyToStaged(entry.sourcePath, directoryOf(entry.targetPath),
-                                        fileNameOf(entry.targetPath), &reason);
+                                        fileNameOf(entry.targetPath), &reason, &held);
+    // Held until it has the target's name or is gone, as in the pass.
+    const auto release = qScopeGuard([held] {
+        QString ignored;
+        if (held >= 0)
+            Platform::closeFile(held, &ignored);
+    });
     if (staged.isEmpty()) {
         m_outcome.errors.append(cannotCopyMessage(entry.sourcePath, reason));
         return;
@@ -166,6 +174,11 @@ Recovery finishRecordedUpdate(const QString &workDir, int waitMs)
         for (const RecordEntry &entry : record->entries)
             finisher.finish(entry);
         finisher.flushDirectories();
+        // The deferred copy's report is this one now: the failures it was to
+        // report first, then what is still not done.
+        finisher.outcome().errors = record->otherErrors + finisher.outcome().errors;
+        if (record->handedOver && finisher.outcome().errors.isEmpty())
+            QFile::remove(errorFilePath(workDir));
         for (const QString &directory : finisher.directories())
             removeLeftovers(directory);
         if (finisher.outcome().errors.isEmpty())

@@ -4,6 +4,7 @@
 #include "platform/process.h"
 #include "update/errorreport.h"
 #include "update/paths.h"
+#include "update/permissions.h"
 #include "update/recovery.h"
 #include "update/stagedfile.h"
 #include "update/updaterecord.h"
@@ -36,7 +37,12 @@
     syncfs per file system on Linux (one journal commit for all files, not
     one per file), FlushFileBuffers per file on Windows. A flush that fails
     uses no staged file, since after a power cut its name could hold an
-    empty file.
+    empty file; one file's failure costs no other.
+  - On Windows on-access scanners, indexers and backup clients open each
+    new file for a moment without sharing it: a staged file held so is
+    waited for like a held target, in its flush, its rename and its
+    removal. One that still cannot be removed is removed by the next run
+    that holds the lock.
   - Then each staged file is renamed over its target. A running program or
     a loaded library on Windows cannot be replaced, but renamed: it steps
     aside in its own directory (".<name>.orvane-old-XXXXXX"), the staged
@@ -53,7 +59,9 @@
     stay so after a power cut, which is no success.
   - One pass at a time holds Orvane.lock in the working directory
     (updatelock.h). Only the holder removes staged files that a killed run
-    left behind: no other run can be writing them then. It also removes old
+    left behind: no other run can be writing them then, but for a run with
+    another working directory (another machine's, on a share), which holds
+    the lock of each staged file it writes until the file has its name. It also removes old
     versions set aside once they are released, and gives one whose name is
     free its name back: a run killed between the two renames loses nothing.
 */
@@ -89,26 +97,63 @@ bool replaceStagedFile(const QString &stagedPath, const QString &targetPath, int
                        int attempts, QString *reason)
 {
     for (int attempt = 1;; ++attempt) {
+        bool retry = false;
         switch (Platform::replaceFile(stagedPath, targetPath, reason)) {
         case Platform::Replacement::Done:
             return true;
         case Platform::Replacement::Refused:
-            return false;
+            break;
         case Platform::Replacement::HeldAsImage:
             // Waiting would not free it, nor is it needed.
-            return replaceAside(stagedPath, targetPath, reason);
+            if (replaceAside(stagedPath, targetPath, reason))
+                return true;
+            break;
         case Platform::Replacement::Busy:
+            retry = true;
             break;
         }
+        const bool stagedHeld = Platform::isHeldByOther(stagedPath);
+        if (!retry && !stagedHeld)
+            return false;
+        const int allowed = stagedHeld ? qMax(attempts, removalAttempts) : attempts;
         // A single attempt is made at once, with nothing to wait for.
-        if (attempts > 1)
+        if (allowed > 1)
             wait(waitMs);
-        if (attempt == attempts)
+        if (attempt >= allowed)
             return false;
     }
 }
 
+// Flushes a staged file whose flush failed again, while somebody else holds
+// it, which kept the flush from opening it. A flush that failed otherwise is
+// not repeated: a second one may not report what the first did.
+bool flushOnceReleased(const QString &stagedPath, int waitMs, QString *reason)
+{
+    for (int attempt = 1; attempt < removalAttempts && Platform::isHeldByOther(stagedPath);
+         ++attempt) {
+        wait(waitMs);
+        if (Platform::flushFiles({stagedPath}, reason))
+            return true;
+    }
+    return false;
+}
+
+// Removes a staged file that is no longer needed, trying again while
+// somebody else holds it. One that still cannot be removed is left to the
+// next run that holds the lock, which removes every staged file it finds.
+void removeStaged(const QString &stagedPath, int waitMs)
+{
+    for (int attempt = 1; !QFile::remove(stagedPath) && QFileInfo::exists(stagedPath); ++attempt) {
+        if (attempt == removalAttempts || !Platform::isHeldByOther(stagedPath))
+            return;
+        wait(waitMs);
+    }
+}
+
 namespace {
+
+// The most staged files whose locks a pass holds at once.
+constexpr int maxHeldLocks = 256;
 
 // One name of the pass: what it stands for and how it ended.
 struct Entry
@@ -117,6 +162,7 @@ struct Entry
     QString sourcePath;
     QString directory;     // the target's, where the staged file stands
     QString stagedPath;    // the new version beside the target, until it has the target's name
+    int stagedLock = -1;   // holds the staged file's lock (copyToStaged)
     QString message;       // the failure, if any
     bool pending = false;  // the failure leaves the file to the deferred copy
     bool replaced = false; // the new version has the target's name
@@ -157,6 +203,8 @@ public:
 
 private:
     void createDirectories(const QString &directory);
+    static void releaseStaged(Entry &entry);
+    void givePermissions(const QStringList &missing);
     void removeLeftovers(const QString &directory);
     void addSynced(const QString &directory);
     bool nameDependsOn(const Entry &entry, const QString &directory) const;
@@ -166,6 +214,7 @@ private:
     int m_waitMs;
     QFileInfo m_ownProgram;
     bool m_mayRemoveLeftovers = true;
+    int m_heldLocks = 0;
     QSet<QString> m_cleaned;
     QSet<QString> m_created; // directories this pass created
     QList<Entry> m_entries;
@@ -213,11 +262,19 @@ void Pass::stage(const QString &name)
     removeLeftovers(entry.directory);
 
     QString reason;
-    entry.stagedPath =
-        copyToStaged(entry.sourcePath, entry.directory, fileNameOf(entry.targetPath), &reason);
+    entry.stagedPath = copyToStaged(entry.sourcePath, entry.directory, fileNameOf(entry.targetPath),
+                                    &reason, &entry.stagedLock);
     if (entry.stagedPath.isEmpty()) {
         entry.message = cannotCopyMessage(entry.sourcePath, reason);
         entry.pending = true;
+    }
+    // Each held lock is an open descriptor: beyond this many, a staged file
+    // is locked only while it is written, so that a long list of names never
+    // runs out of descriptors.
+    if (entry.stagedLock >= 0 && ++m_heldLocks > maxHeldLocks) {
+        QString ignored;
+        Platform::closeFile(entry.stagedLock, &ignored);
+        entry.stagedLock = -1;
     }
 }
 
@@ -229,16 +286,22 @@ void Pass::flushStaged()
             paths.append(entry.stagedPath);
     }
     QString reason;
-    if (paths.isEmpty() || Platform::flushFiles(paths, &reason))
+    QStringList unflushed;
+    if (paths.isEmpty() || Platform::flushFiles(paths, &reason, &unflushed))
         return;
-    // A new version that may not be on the disk takes no installed file's
-    // place: after a power cut the name could hold an empty file.
+    // One file's trouble costs no other, and a file somebody holds for a
+    // moment is waited for. A new version that may not be on the disk takes
+    // no installed file's place: after a power cut the name could hold an
+    // empty file.
     for (Entry &entry : m_entries) {
-        if (entry.stagedPath.isEmpty())
+        if (entry.stagedPath.isEmpty() || !unflushed.contains(entry.stagedPath))
             continue;
-        QFile::remove(entry.stagedPath);
-        entry.stagedPath.clear();
-        entry.message = cannotCopyMessage(entry.sourcePath, reason);
+        QString fileReason = reason;
+        if (flushOnceReleased(entry.stagedPath, m_waitMs, &fileReason))
+            continue;
+        removeStaged(entry.stagedPath, m_waitMs);
+        releaseStaged(entry);
+        entry.message = cannotCopyMessage(entry.sourcePath, fileReason);
         entry.pending = true;
     }
 }
@@ -261,10 +324,20 @@ void Pass::abandon(const QString &reason)
             continue;
         if (!entry.stagedPath.isEmpty())
             QFile::remove(entry.stagedPath);
-        entry.stagedPath.clear();
+        releaseStaged(entry);
         entry.message = cannotCopyMessage(entry.sourcePath, reason);
         entry.pending = false;
     }
+}
+
+// The staged file has the target's name or is gone: its lock goes too.
+void Pass::releaseStaged(Entry &entry)
+{
+    entry.stagedPath.clear();
+    QString ignored;
+    if (entry.stagedLock >= 0)
+        Platform::closeFile(entry.stagedLock, &ignored);
+    entry.stagedLock = -1;
 }
 
 void Pass::replaceStaged()
@@ -284,11 +357,11 @@ void Pass::replaceStaged()
             entry.replaced = true;
             addSynced(entry.directory);
         } else {
-            QFile::remove(entry.stagedPath);
+            removeStaged(entry.stagedPath, m_waitMs);
             entry.message = cannotRemoveMessage(entry.targetPath, reason);
             entry.pending = true;
         }
-        entry.stagedPath.clear();
+        releaseStaged(entry);
     }
 }
 
@@ -343,10 +416,25 @@ void Pass::createDirectories(const QString &directory)
          path = createdDirectoryOf(path))
         missing.append(path);
     QDir().mkpath(directory);
+    givePermissions(missing);
     // A new directory is a new name in its parent.
     for (const QString &path : qAsConst(missing)) {
         m_created.insert(path);
         addSynced(createdDirectoryOf(path));
+    }
+}
+
+// Created directories take their parent's permissions (permissions.h), not
+// the umask's, outermost first; missing lists them innermost first.
+void Pass::givePermissions(const QStringList &missing)
+{
+    for (auto it = missing.crbegin(); it != missing.crend(); ++it) {
+        const std::optional<unsigned> parent = Platform::permissionBits(createdDirectoryOf(*it));
+        QString reason;
+        if (parent && QFileInfo(*it).isDir() &&
+            !Platform::setPermissionBits(*it, createdDirectoryMode(*parent), &reason))
+            m_diagnostics.append(QStringLiteral("Error. Can't set permissions of ") + *it +
+                                 QStringLiteral(": ") + reason);
     }
 }
 
@@ -371,31 +459,37 @@ namespace {
 // How often a run that waits looks again.
 constexpr int lockPollMs = 250;
 
-PassResult otherUpdateResult(const QString &workDir)
+// The deferred copy of the record at recordPath is in the way.
+PassResult otherUpdateResult(const QString &workDir, const QString &recordPath)
 {
+    const std::optional<UpdateRecord> record = readRecord(recordPath);
     PassResult result;
-    result.errors.append(otherUpdateMessage(workDir));
+    result.errors.append(otherUpdateMessage(workDir, recordPath, record ? record->host : QString(),
+                                            record ? record->writer : 0));
     result.otherErrors = result.errors;
     return result;
 }
 
 // The record, naming this run as its writer.
-bool writeRecordOfThisRun(const QString &workDir, UpdateRecord record, QString *reason)
+bool writeRecordOfThisRun(const QString &workDir, UpdateRecord *record, QString *reason)
 {
-    record.host = QSysInfo::machineHostName();
-    record.writer = QCoreApplication::applicationPid();
-    return writeRecord(workDir, record, reason);
+    record->host = QSysInfo::machineHostName();
+    record->writer = QCoreApplication::applicationPid();
+    return writeRecord(workDir, *record, reason);
 }
 
 } // namespace
 
 // Staged files of a run that was killed are removed by the next run that
-// holds the lock: no other run can be writing them. So are the temporary
-// files of a deferred copy that was killed, once its interpreter no longer
-// runs, and old versions set aside, once nobody runs them any more; one still
-// in use stays for a later run. One whose name is free was left by a run
-// killed between its two renames: it gets its name back before anything
-// else.
+// holds the lock: no other run of this working directory can be writing them
+// then, and a run of another machine that shares the installation holds the
+// lock of the staged file it writes. So are the temporary files of a
+// deferred copy that was killed, once its interpreter has certainly ended, on
+// this machine or on another that shares the installation
+// (deferredCopyMayUse), and old versions set aside, once nobody runs them any
+// more; one still in use stays for a later run. One whose name is free was
+// left by a run killed between its two renames: it gets its name back before
+// anything else.
 void removeLeftovers(const QString &directory)
 {
     QDir dir(directory);
@@ -410,8 +504,12 @@ void removeLeftovers(const QString &directory)
     }
     for (const QString &entry : entries) {
         qint64 chain = 0;
-        if (isStagedFileName(entry) ||
-            (isDeferredCopyFileName(entry, &chain) && (chain == 0 || !deferredCopyRuns(chain))))
+        QString host;
+        QString ignored;
+        if (isStagedFileName(entry))
+            Platform::removeUnheldFile(dir.filePath(entry), &ignored);
+        else if (isDeferredCopyFileName(entry, &chain, &host) &&
+                 !deferredCopyMayUse(dir.filePath(entry), chain, host))
             dir.remove(entry);
     }
 }
@@ -432,10 +530,15 @@ PassResult replaceFiles(const QStringList &names, const QString &appDir, const Q
     // A deferred copy that runs holds the installation as the lock does:
     // whatever it copies must not end up over a newer version.
     const QString recordPath = recordFilePath(workDir);
-    while (taken != Lock::TakenByOther && recordedCopyRunsAt(recordPath)) {
+    for (bool told = false; taken != Lock::TakenByOther && recordedCopyRunsAt(recordPath);
+         told = true) {
+        if (!told)
+            pass.addDiagnostic(QStringLiteral("Waiting for the deferred copy of the update "
+                                              "recorded in ") +
+                               recordPath);
         if (waited.elapsed() >= lockWait) {
             lock->unlock();
-            return otherUpdateResult(workDir);
+            return otherUpdateResult(workDir, recordPath);
         }
         wait(qMin<int>(lockPollMs, lockWait));
     }
@@ -449,8 +552,13 @@ PassResult replaceFiles(const QStringList &names, const QString &appDir, const Q
         removeAbandonedReports(workDir);
         break;
     }
-    case Lock::TakenByOther:
-        return otherUpdateResult(workDir);
+    case Lock::TakenByOther: {
+        PassResult result;
+        const LockHolder holder = lockHolder(*lock);
+        result.errors.append(otherUpdateMessage(workDir, lockPath, holder.host, holder.pid));
+        result.otherErrors = result.errors;
+        return result;
+    }
     case Lock::Unavailable:
         // A working directory that takes no lock file takes no error file
         // either; the update itself may still work, so it goes on, but
@@ -468,7 +576,7 @@ PassResult replaceFiles(const QStringList &names, const QString &appDir, const Q
     for (const QString &name : names)
         staging.entries.append({appDir + QLatin1Char('/') + name, QString(),
                                 workDir + QLatin1Char('/') + name + QLatin1Char('_')});
-    if (!writeRecordOfThisRun(workDir, staging, &reason)) {
+    if (!writeRecordOfThisRun(workDir, &staging, &reason)) {
         for (const QString &name : names)
             pass.addError(
                 cannotCopyMessage(workDir + QLatin1Char('/') + name + QLatin1Char('_'), reason));
@@ -478,7 +586,8 @@ PassResult replaceFiles(const QStringList &names, const QString &appDir, const Q
         pass.stage(name);
     pass.flushStaged();
     // From here on it is finished.
-    if (!writeRecordOfThisRun(workDir, pass.readyRecord(), &reason))
+    UpdateRecord ready = pass.readyRecord();
+    if (!writeRecordOfThisRun(workDir, &ready, &reason))
         pass.abandon(reason);
     else
         pass.replaceStaged();
@@ -489,6 +598,7 @@ PassResult replaceFiles(const QStringList &names, const QString &appDir, const Q
     result.lock = lock;
     result.workDir = workDir;
     result.recorded = true;
+    result.record = ready;
     return result;
 }
 

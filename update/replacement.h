@@ -3,6 +3,7 @@
 
 #include "update/deferredcopy.h"
 #include "update/updatelock.h"
+#include "update/updaterecord.h"
 
 #include <QString>
 #include <QStringList>
@@ -32,6 +33,7 @@ struct PassResult
     std::shared_ptr<QLockFile> lock;
     QString workDir;       // where the record lies
     bool recorded = false; // the record was written: the outcome must remove it
+    UpdateRecord record;   // what it says
 };
 
 // Replaces appDir + "/" + name by workDir + "/" + name + "_" for every name,

@@ -1,8 +1,10 @@
 #include "update/stagedfile.h"
 
 #include "platform/files.h"
+#include "update/permissions.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QScopeGuard>
 
@@ -40,18 +42,28 @@ bool copyThrough(QFile &source, int staged, QString *reason)
 }
 
 // Creates a new staged file for the target's file name in directory; returns
-// its descriptor and its path in *path, or -1.
-int createStaged(const QString &directory, const QString &targetFileName, QString *path,
+// its descriptor, its path in *path and the descriptor that holds its lock
+// in *lock, or -1.
+int createStaged(const QString &directory, const QString &targetFileName, QString *path, int *lock,
                  QString *reason)
 {
     // Another run's file, or one a killed run left, may have the name: a
-    // few other names are tried.
+    // few other names are tried. So are they when a run of another machine
+    // took the new file for a leftover before it was locked.
     for (int attempt = 0; attempt < 100; ++attempt) {
         *path = directory + QLatin1Char('/') + stagedFileName(targetFileName, randomLetters());
         bool nameTaken = false;
         const int descriptor = Platform::createNewFile(*path, &nameTaken, reason);
-        if (descriptor >= 0 || !nameTaken)
+        if (descriptor < 0 && !nameTaken)
+            return -1;
+        if (descriptor < 0)
+            continue;
+        bool lost = false;
+        *lock = Platform::holdFileLock(descriptor, *path, &lost);
+        if (!lost)
             return descriptor;
+        QString ignored;
+        Platform::closeFile(descriptor, &ignored);
     }
     return -1;
 }
@@ -71,6 +83,23 @@ QString namedPart(const QString &fileName, const char *infix)
             return QString();
     }
     return fileName.mid(1, infixAt - 1);
+}
+
+// Gives the staged file the permissions it is to have as the target
+// (permissions.h), whatever the umask and the new version's own mode. Whether
+// that works does not matter: the file was created for its owner alone.
+void givePermissions(const QString &stagedPath, const QString &sourcePath,
+                     const QString &targetPath, const QString &directory)
+{
+    const QFileInfo target(targetPath);
+    const std::optional<unsigned> replaced = target.isFile() && !target.isSymLink()
+                                                 ? Platform::permissionBits(targetPath)
+                                                 : std::nullopt;
+    const unsigned mode =
+        installedFileMode(Platform::permissionBits(sourcePath).value_or(0), replaced,
+                          Platform::permissionBits(directory).value_or(0));
+    QString ignored;
+    Platform::setPermissionBits(stagedPath, mode, &ignored);
 }
 
 } // namespace
@@ -107,22 +136,26 @@ QString stagedFileName(const QString &targetFileName, const QString &random)
 }
 
 QString copyToStaged(const QString &sourcePath, const QString &directory,
-                     const QString &targetFileName, QString *reason)
+                     const QString &targetFileName, QString *reason, int *lock)
 {
+    *lock = -1;
     QFile source(sourcePath);
     if (!source.open(QIODevice::ReadOnly)) {
         *reason = source.errorString();
         return QString();
     }
     QString path;
-    int staged = createStaged(directory, targetFileName, &path, reason);
+    int staged = createStaged(directory, targetFileName, &path, lock, reason);
     if (staged < 0)
         return QString();
-    auto removeStaged = qScopeGuard([&staged, &path] {
+    auto removeStaged = qScopeGuard([&staged, &path, lock] {
         QString ignored;
         if (staged >= 0)
             Platform::closeFile(staged, &ignored);
         QFile::remove(path);
+        if (*lock >= 0)
+            Platform::closeFile(*lock, &ignored);
+        *lock = -1;
     });
 
     switch (Platform::copyContent(source.handle(), staged, reason)) {
@@ -141,10 +174,7 @@ QString copyToStaged(const QString &sourcePath, const QString &directory,
     staged = -1;
     if (!closed)
         return QString();
-    // The new version keeps the permissions it came with, and its owner may in
-    // any case read, write and run it. Whether that works does not matter.
-    QFile::setPermissions(path, source.permissions() | QFileDevice::ReadOwner |
-                                    QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    givePermissions(path, sourcePath, directory + QLatin1Char('/') + targetFileName, directory);
     removeStaged.dismiss();
     return path;
 }

@@ -34,11 +34,18 @@ QString asideFileName(const QString &targetFileName);
 QString asideTargetName(const QString &fileName);
 
 // Copies the new version at sourcePath into a new staged file in the target's
-// directory and gives it the new version's permissions; the file is written
+// directory and gives it the permissions it is to have as the target
+// (permissions.h); the file is written
 // and closed, not yet flushed. Returns its path, or an empty text with the
 // system's reason in *reason, leaving no file behind.
+// *lock gets a descriptor that holds the staged file's lock from the
+// instant after its creation (Platform::holdFileLock(); -1 where there is
+// none): the pass closes it once the file has the target's name or is
+// removed, so that no run of another machine that shares the installation
+// takes it for a killed run's leftover meanwhile (such a run removes a
+// staged file only while it holds its lock itself: removeUnheldFile).
 QString copyToStaged(const QString &sourcePath, const QString &directory,
-                     const QString &targetFileName, QString *reason);
+                     const QString &targetFileName, QString *reason, int *lock);
 
 } // namespace Update
 

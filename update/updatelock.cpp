@@ -15,7 +15,52 @@ namespace {
 // counts as left by a run killed while it took the lock.
 constexpr qint64 ownerlessLockAgeMs = 5000;
 
+// Removes the lock file when its holder is certainly gone. Qt itself takes
+// over a lock of a process of this machine that has died, where it may write
+// the file; not one of another user, whose file it cannot open for writing,
+// nor one of another machine, whose process ids mean nothing here. What
+// proves the holder's end everywhere is the lock the system keeps on the file
+// for as long as the holder's process lives, on this machine or on another
+// that shares the directory, and whose file server lets it go once its
+// client has ended (removeUnheldFile); the age of the file proves nothing,
+// since a long update is no dead one.
+void removeAbandonedLock(QLockFile &lock, const QString &path)
+{
+    // A file without an owner written into it belongs to a run that is
+    // taking the lock: between its creation and its system lock, it holds
+    // none. It counts as abandoned only once it has stayed so a while.
+    qint64 pid = 0;
+    QString host;
+    QString application;
+    const QDateTime written = QFileInfo(path).lastModified();
+    if (!lock.getLockInfo(&pid, &host, &application) &&
+        !(written.isValid() &&
+          qAbs(written.msecsTo(QDateTime::currentDateTime())) > ownerlessLockAgeMs))
+        return;
+    QString ignored;
+    Platform::removeUnheldFile(path, &ignored);
+}
+
+// Another user's run can judge the lock only when it can open it: whatever
+// the umask, everybody may read it (it holds no secret), nobody else write it.
+void letOthersRead(const QString &path)
+{
+    const std::optional<unsigned> mode = Platform::permissionBits(path);
+    QString ignored;
+    if (mode && (*mode & 0044) != 0044)
+        Platform::setPermissionBits(path, *mode | 0044, &ignored);
+}
+
 } // namespace
+
+LockHolder lockHolder(const QLockFile &lock)
+{
+    LockHolder holder;
+    QString application;
+    if (!lock.getLockInfo(&holder.pid, &holder.host, &application))
+        return LockHolder();
+    return holder;
+}
 
 QString lockFilePath(const QString &workDir)
 {
@@ -40,8 +85,10 @@ Lock takeLock(QLockFile &lock, const QString &path, int waitMs, QString *reason)
                                                                 : Platform::notRegularFileText();
             return Lock::Unavailable;
         }
-        if (lock.tryLock(static_cast<int>(qMin<qint64>(left, 500))))
+        if (lock.tryLock(static_cast<int>(qMin<qint64>(left, 500)))) {
+            letOthersRead(path);
             return Lock::Held;
+        }
         switch (lock.error()) {
         case QLockFile::LockFailedError:
             break;
@@ -53,13 +100,7 @@ Lock takeLock(QLockFile &lock, const QString &path, int waitMs, QString *reason)
             return Lock::Unavailable;
         }
 
-        qint64 pid = 0;
-        QString host;
-        QString application;
-        const QDateTime written = QFileInfo(path).lastModified();
-        if (!lock.getLockInfo(&pid, &host, &application) && written.isValid() &&
-            qAbs(written.msecsTo(QDateTime::currentDateTime())) > ownerlessLockAgeMs)
-            lock.removeStaleLockFile();
+        removeAbandonedLock(lock, path);
         if (left == 0)
             return Lock::TakenByOther;
     }

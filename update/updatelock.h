@@ -13,7 +13,9 @@ namespace Update {
 constexpr char lockFileName[] = "Orvane.lock";
 
 // A second run waits this long for the lock before it gives up with a
-// message. A lock left by a process that has died is taken over.
+// message. A lock left by a process that has died is taken over, on this
+// machine or on another that shares the working directory, and of any user
+// who may remove it there; one whose holder lives anywhere never is.
 constexpr int lockWaitMs = 60000;
 
 enum class Lock {
@@ -21,6 +23,16 @@ enum class Lock {
     TakenByOther, // another run held it for the whole wait
     Unavailable,  // no lock file can be made here
 };
+
+// Who holds a lock file, as it says: the holder's machine and process id;
+// pid 0 when that cannot be read.
+struct LockHolder
+{
+    QString host;
+    qint64 pid = 0;
+};
+
+LockHolder lockHolder(const QLockFile &lock);
 
 // The lock file's path in a working directory.
 QString lockFilePath(const QString &workDir);

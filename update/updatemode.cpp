@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
+#include <QFileInfo>
 
 namespace Update {
 
@@ -22,6 +23,38 @@ void forgetRecord(const PassResult &pass)
     if (pass.recorded && !removeRecord(pass.workDir, &reason))
         Installation::logError("Error. Can't remove the update's record ",
                                recordFilePath(pass.workDir) + QStringLiteral(": ") + reason);
+}
+
+// The record learns the failures that the deferred copy reports, so that a
+// start that finishes the update for a copy that never ran reports them too.
+// Should that fail, the record as it is still finishes the copies.
+void handOverRecord(const PassResult &pass)
+{
+    if (!pass.recorded)
+        return;
+    UpdateRecord record = pass.record;
+    record.handedOver = true;
+    record.otherErrors = pass.otherErrors;
+    QString reason;
+    if (!writeRecord(pass.workDir, record, &reason))
+        Installation::logError("Error. Can't write the update's record ",
+                               recordFilePath(pass.workDir) + QStringLiteral(": ") + reason);
+}
+
+// Starts the program again in the directory it was started in, so that it
+// finds the same working directory; should that be gone meanwhile (a
+// download folder cleaned up), in the installation, where it lies. On failure
+// returns the message for the user, and the log has the reason.
+QString restart(const QString &program, const QString &startDirectory,
+                const QProcessEnvironment &environment)
+{
+    const QString directory =
+        QFileInfo(startDirectory).isDir() ? startDirectory : QFileInfo(program).absolutePath();
+    QString reason;
+    if (Platform::startDetached(program, QStringList(), environment, directory, &reason))
+        return QString();
+    Installation::logError("Error. Can't restart ", program + QLatin1String(": ") + reason);
+    return cannotRestartMessage(program, reason);
 }
 
 } // namespace
@@ -37,6 +70,8 @@ Installation::ExitCode finish(const PassResult &pass, const QString &restartProg
     const QString path = errorFilePath(workDir);
     // The interpreter reports the other errors once it has run, and its own
     // failures; the log keeps every message now.
+    if (!pass.pending.isEmpty())
+        handOverRecord(pass);
     if (!pass.pending.isEmpty() &&
         startDeferredCopy({pass.pending, pass.otherErrors, path, restartProgram, startDirectory,
                            pass.recorded ? recordFilePath(pass.workDir) : QString()},
@@ -46,15 +81,20 @@ Installation::ExitCode finish(const PassResult &pass, const QString &restartProg
         return Installation::Ok;
     }
 
-    if (pass.errors.isEmpty()) {
+    QStringList errors = pass.errors;
+    // A restart that fails is a failure of the update: it is reported like
+    // the others.
+    if (errors.isEmpty()) {
         forgetRecord(pass);
-        if (!Platform::startDetached(restartProgram, QStringList(), environment, startDirectory))
-            Installation::logError("Error. Can't restart ", restartProgram);
-        qDebug() << "Success!";
-        return Installation::Ok;
+        const QString failure = restart(restartProgram, startDirectory, environment);
+        if (failure.isEmpty()) {
+            qDebug() << "Success!";
+            return Installation::Ok;
+        }
+        errors.append(failure);
     }
 
-    const Installation::ExitCode written = writeErrorFile(path, pass.errors);
+    const Installation::ExitCode written = writeErrorFile(path, errors);
     forgetRecord(pass);
     if (written != Installation::Ok)
         return written;

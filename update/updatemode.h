@@ -16,8 +16,10 @@ namespace Update {
 // pending go to the hidden command interpreter, which copies them and
 // restarts the program; else a pass without errors restarts the program at
 // once; else the errors go to the error file in workDir, which is opened in
-// the editor. The restarted program starts in startDirectory, the directory
-// the program was started in, so that it finds the same working directory.
+// the editor. A restart that cannot be started is such an error: "Success!"
+// is logged only once it has started. The restarted program starts in
+// startDirectory, the directory the program was started in, so that it finds
+// the same working directory, or, when that is gone, in the program's own.
 // Returns the program's exit code: Ok, CannotOpenErrorFile or
 // CannotWriteErrorFile.
 Installation::ExitCode finish(const PassResult &pass, const QString &restartProgram,

@@ -40,6 +40,7 @@ QByteArray recordContent(const UpdateRecord &record)
            << record.writer << qint32(record.entries.size());
     for (const RecordEntry &entry : record.entries)
         stream << entry.targetPath << entry.stagedPath << entry.sourcePath;
+    stream << qint32(record.handedOver) << record.otherErrors;
     return content;
 }
 
@@ -63,6 +64,9 @@ std::optional<UpdateRecord> parseRecord(const QByteArray &content)
         stream >> entry.targetPath >> entry.stagedPath >> entry.sourcePath;
         record.entries.append(entry);
     }
+    qint32 handedOver = 0;
+    stream >> handedOver >> record.otherErrors;
+    record.handedOver = handedOver != 0;
     if (stream.status() != QDataStream::Ok || !stream.atEnd())
         return std::nullopt;
     return record;

@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -35,6 +36,10 @@ struct UpdateRecord
     QString host;      // the machine of the run that wrote it
     qint64 writer = 0; // its process id, which also names its deferred copy on Windows
     QList<RecordEntry> entries;
+    // Once the deferred copy has taken over: the update's failures that no
+    // copy mends, for the report of the start that finishes it.
+    bool handedOver = false;
+    QStringList otherErrors;
 };
 
 // The record's path in a working directory.

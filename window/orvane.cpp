@@ -2,7 +2,6 @@
 
 #include "installation/installation.h"
 #include "platform/files.h"
-#include "platform/process.h"
 #include "window/libpath.h"
 
 #include <QCoreApplication>
@@ -56,14 +55,21 @@ bool Orvane::saveLibPaths()
     return false;
 }
 
-void Orvane::startInstaller()
+bool Orvane::startInstaller()
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     const QString variable = QStringLiteral("LD_LIBRARY_PATH");
     environment.insert(variable,
                        LibPath::libraryPathValue(environment.value(variable), listedPaths()));
-    Platform::startDetached(Installation::installerPath(QCoreApplication::applicationDirPath()),
-                            installerArgs, environment);
+    QString reason;
+    if (Installation::startInstaller(installerArgs, environment, &reason))
+        return true;
+    errorText = QLatin1String("[startInstaller]") +
+                QString::fromUtf8("Невозможно запустить установщик ") +
+                QDir::toNativeSeparators(
+                    Installation::installerPath(QCoreApplication::applicationDirPath())) +
+                QLatin1Char('\n') + reason;
+    return false;
 }
 
 QStringList Orvane::clippedTexts() const
@@ -104,7 +110,12 @@ void Orvane::startClicked()
         QToolTip::showText(widgetGlobalPos(ui.pushButton_start), errorText);
         return;
     }
-    startInstaller();
+    // The window stays open when the installer does not start: the user
+    // sees why and may try again.
+    if (!startInstaller()) {
+        QToolTip::showText(widgetGlobalPos(ui.pushButton_start), errorText);
+        return;
+    }
     close();
 }
 

@@ -33,10 +33,11 @@ public:
     bool saveLibPaths();
 
     // Starts the installer detached with the list appended to LD_LIBRARY_PATH,
-    // without saving and without closing the window.
-    void startInstaller();
+    // without saving and without closing the window. On failure returns false
+    // with the reason in lastErrorText() (and in the log).
+    bool startInstaller();
 
-    // The reason of the last failed save.
+    // The reason of the last failed save or start.
     QString lastErrorText() const { return errorText; }
 
     // The object names of the labels, buttons and check box whose text does

@@ -3,16 +3,20 @@
 // directory and prints the same. With STANDIN_LINGER_MS set it then stays
 // alive that long, writes to its standard output and leaves
 // "<own name>-finished" behind, which shows that it outlived its parent.
+// With STANDIN_HOLD_LOCK set it first takes that lock file as Orvane does,
+// says "locked <process id>" and holds it until it is killed.
 
 #include "platform/environment.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLockFile>
 #include <QSaveFile>
 #include <QString>
 #include <QThread>
@@ -29,6 +33,15 @@ static QJsonValue variable(const char *name)
 int main(int argc, char *argv[])
 {
     Platform::keepNameBytes();
+    if (qEnvironmentVariableIsSet("STANDIN_HOLD_LOCK")) {
+        QLockFile lock(QFile::decodeName(qgetenv("STANDIN_HOLD_LOCK")));
+        if (!lock.tryLock(0))
+            return 1;
+        std::printf("locked %lld\n", QCoreApplication::applicationPid());
+        std::fflush(stdout);
+        for (;;)
+            QThread::sleep(60);
+    }
     QJsonArray arguments;
     QJsonArray argumentBytes; // exactly as received, in hexadecimal
     for (int i = 1; i < argc; ++i) {

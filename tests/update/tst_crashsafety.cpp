@@ -24,6 +24,7 @@ private slots:
     void flushedBeforeRenamedNeverUnlinked();
     void failuresReportedAtOnce_data();
     void failuresReportedAtOnce();
+    void failedFlushCostsNoOtherFile();
 };
 
 static const int fileCount = 120;
@@ -192,17 +193,13 @@ struct BusyFile
     bool held;
 };
 
-// The process ids of the deferred copy's shells that mention text.
+// The deferred copy's shells that mention text.
 static QList<qint64> chainsMentioning(const QString &text)
 {
     QList<qint64> found;
-    const QByteArray needle = QFile::encodeName(text);
-    QDirIterator processes("/proc", QDir::Dirs | QDir::NoDotAndDotDot);
-    while (processes.hasNext()) {
-        processes.next();
-        const QByteArray cmdline = readFile(processes.filePath() + "/cmdline");
-        if (cmdline.contains(needle) && cmdline.split('\0').contains("orvane-update"))
-            found.append(processes.fileName().toLongLong());
+    for (const qint64 pid : processesMentioning(text)) {
+        if (readFile(QString("/proc/%1/cmdline").arg(pid)).split('\0').contains("orvane-update"))
+            found.append(pid);
     }
     return found;
 }
@@ -222,17 +219,21 @@ void TestCrashSafety::interruptedUpdateIsFinished_data()
     QTest::addColumn<QString>("injected"); // strace's fault for the update
     QTest::addColumn<bool>("chainKilled"); // the first file held; its copy's shell killed
     QTest::addColumn<bool>("mayStayOld");  // cut before any target changed
+    QTest::addColumn<QString>("starter");  // the program of the next start
 
     // The record takes the first two renames (while staging, then ready).
     QTest::newRow("killed at the first replacing rename")
-        << "rename:signal=KILL:when=3" << false << false;
+        << "rename:signal=KILL:when=3" << false << false << "Orvane";
     QTest::newRow("killed at a middle replacing rename")
-        << "rename:signal=KILL:when=22" << false << false;
+        << "rename:signal=KILL:when=22" << false << false << "Orvane";
     QTest::newRow("killed at the last replacing rename")
-        << "rename:signal=KILL:when=42" << false << false;
+        << "rename:signal=KILL:when=42" << false << false << "Orvane";
     QTest::newRow("killed while the staged files are flushed")
-        << "syncfs:signal=KILL" << false << true;
-    QTest::newRow("the deferred copy's shell killed while it waits") << QString() << true << false;
+        << "syncfs:signal=KILL" << false << true << "Orvane";
+    QTest::newRow("the deferred copy's shell killed while it waits")
+        << QString() << true << false << "Orvane";
+    QTest::newRow("killed at a middle replacing rename, the window's program starts next")
+        << "rename:signal=KILL:when=22" << false << false << "OrvanePaths";
 }
 
 void TestCrashSafety::interruptedUpdateIsFinished()
@@ -240,6 +241,7 @@ void TestCrashSafety::interruptedUpdateIsFinished()
     QFETCH(QString, injected);
     QFETCH(bool, chainKilled);
     QFETCH(bool, mayStayOld);
+    QFETCH(QString, starter);
 
     TempInstallation installation;
     QVERIFY(installation.isValid());
@@ -262,7 +264,9 @@ void TestCrashSafety::interruptedUpdateIsFinished()
     if (chainKilled) {
         QCOMPARE(cut.exitCode, 0);
         const QList<qint64> chains = chainsMentioning(installation.path());
-        QCOMPARE(chains.size(), 1);
+        QVERIFY2(chains.size() == 1, qPrintable(QString("%1 chains; %2")
+                                                    .arg(chains.size())
+                                                    .arg(QString::fromLocal8Bit(cut.output))));
         ::kill(pid_t(chains.first()), SIGKILL);
         QVERIFY(waitWhileProcessMentions(installation.path(), 10000));
         busy.release();
@@ -273,7 +277,21 @@ void TestCrashSafety::interruptedUpdateIsFinished()
     QVERIFY(QFileInfo::exists(recordPath(installation)));
     QVERIFY(!QFileInfo::exists(installation.workDir() + "/Hultrex-received.json"));
 
-    const TempInstallation::Result next = installation.run({"--go"});
+    TempInstallation::Result next;
+    if (starter == "OrvanePaths") {
+        // Asked not to show its window again: it starts the installer at once.
+        QVERIFY(installation.addExecutable(ORVANEPATHS_BINARY, "OrvanePaths"));
+        QVERIFY(installation.writeFile("workdir/libpath", "show = 0\n"));
+        QProcess paths;
+        paths.setProcessEnvironment(TempInstallation::testEnvironment());
+        paths.setProcessChannelMode(QProcess::MergedChannels);
+        paths.start(installation.path() + "/OrvanePaths", {"--go"});
+        QVERIFY(paths.waitForFinished(60000));
+        next.exitCode = paths.exitCode();
+        next.output = paths.readAll();
+    } else {
+        next = installation.run({"--go"});
+    }
     QCOMPARE(next.exitCode, 0);
     const QJsonObject received = waitForRecord(installation.workDir());
     QCOMPARE(recordedArguments(received), QStringList{"--go"});
@@ -310,7 +328,7 @@ void TestCrashSafety::secondUpdateWaitsForDeferredCopy()
     QCOMPARE(second.exitCode, 0);
     QVERIFY2(second.output.contains("Success!"), second.output.constData());
     // It changed nothing before the copy had ended and let go of the record.
-    QCOMPARE(chainsMentioning(installation.path()), QList<qint64>());
+    QVERIFY2(second.output.contains("Waiting for the deferred copy"), second.output.constData());
     QCOMPARE(readFile(installation.path() + "/lib/app.so"), QByteArray("version 2"));
     QCOMPARE(readFile(installation.path() + "/lib/other.so"), newContent("lib/other.so"));
     QVERIFY(!QFileInfo::exists(recordPath(installation)));
@@ -570,6 +588,45 @@ void TestCrashSafety::failuresReportedAtOnce()
     else
         QCOMPARE(readFile(target), installed);
     QVERIFY(!QFileInfo::exists(installation.workDir() + "/Hultrex-received.json"));
+    QCOMPARE(stagedFiles(installation.path()), QStringList());
+}
+
+// A file system whose flush fails costs its own files only: a new version
+// on another one that was flushed takes its name at once, and only the
+// other goes to the deferred copy, which replaces it after the program.
+void TestCrashSafety::failedFlushCostsNoOtherFile()
+{
+    REQUIRE_STRACE();
+    if (geteuid() != 0)
+        QSKIP("mounting a tmpfs needs root");
+    TempInstallation installation;
+    QVERIFY(installation.isValid());
+    const QString mounted = installation.path() + "/mounted";
+    QVERIFY(QDir().mkpath(mounted));
+    if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=1m", "tmpfs", mounted}) != 0)
+        QSKIP("a tmpfs cannot be mounted here");
+    const auto unmount = qScopeGuard([&mounted] { QProcess::execute("umount", {mounted}); });
+    const QStringList files{"a.so", "mounted/b.so"};
+    for (const QString &name : files) {
+        QVERIFY(writeFile(installation.path() + '/' + name, "old"));
+        QVERIFY(writeFile(installation.workDir() + '/' + name + '_', "NEW"));
+    }
+    // The first flush of a file system, that of a.so's, fails.
+    const QStringList wrapper{"strace",       "-f",        "-qq",
+                              "-o",           "/dev/null", "-e",
+                              "trace=syncfs", "-e",        "inject=syncfs:error=EIO:when=1"};
+
+    const TempInstallation::Result result =
+        installation.run(QStringList{"-r"} + files, tracedEnvironment(), QString(), wrapper);
+    QCOMPARE(result.exitCode, 0);
+    const QString failed =
+        "Файл " + installation.workDir() + "/a.so_ не может быть скопирован. Input/output error";
+    QVERIFY2(result.output.contains(failed.toUtf8()), result.output.constData());
+    QVERIFY2(!result.output.contains("b.so_"), result.output.constData());
+    QCOMPARE(readFile(mounted + "/b.so"), QByteArray("NEW"));
+    const QJsonObject record = waitForRecord(installation.workDir(), "Hultrex", 30000);
+    QVERIFY2(!record.isEmpty(), installation.outputSoFar().constData());
+    QCOMPARE(readFile(installation.path() + "/a.so"), QByteArray("NEW"));
     QCOMPARE(stagedFiles(installation.path()), QStringList());
 }
 

@@ -2,13 +2,17 @@
 // installation directory ("app") and working directory ("work").
 
 #include "testsupport.h"
+#include "update/errorreport.h"
 #include "update/replacement.h"
 #include "update/updaterecord.h"
 
 #include <QtTest>
 
 #include <optional>
+#include <vector>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -80,6 +84,7 @@ private slots:
     void refusalIsNotRetried();
     void lock_data();
     void lock();
+    void anotherMachinesDeferredCopySurvives();
 
 private:
     QString expand(QString text) const
@@ -149,23 +154,33 @@ void TestReplacement::pass_data()
         << Tree{{"a.dll/", ""}}
         << QStringList{"Файл APP/a.dll не может быть удален. Is a directory"} << CopyList();
 
-    // CHAIN stands for the process id of a deferred copy that still runs.
+    // CHAIN stands for the process id of a deferred copy that still runs. A
+    // staged or temporary file whose lock is held is in use; an empty
+    // temporary file may be one a chain has just made and not yet locked.
     QTest::newRow("staged files of a killed run are removed, look-alikes stay")
         << QStringList{"lib/a.so"}
         << Tree{{"lib/a.so", "old"},
                 {"lib/.a.so.orvane-new-Ab3dE9", "half a"},
                 {"lib/.b.so.orvane-new-x0Y1z2", "half b"},
+                {"lib/.d.so.orvane-new-L0cked", "held: another machine's pass is writing it"},
+                {"lib/.e.so.orvane-new-e0Y1z2", ""},
                 {"lib/.c.so.orvane-new-", "user's"},
                 {"lib/c.so.orvane-new-abcdef", "user's"},
                 {"lib/.Orvane-deferred-Xy12ab", "an earlier version's killed copy"},
                 {"lib/.Orvane-deferred-4194305-Xy12ab", "a killed copy"},
                 {"lib/.Orvane-deferred-CHAIN-Xy12ab", "a running copy's"},
+                {"lib/.Orvane-deferred-4194305-0123456789ab-1", "a killed Windows copy"},
+                {"lib/.Orvane-deferred-4194305-Zz12ab", ""},
+                {"lib/.Orvane-deferred-12-0123456789xy-1", "user's"},
                 {"lib/.Orvane-deferred-12x-Xy12ab", "user's"}}
         << Tree{{"lib/a.so_", "new"}}
         << Tree{{"lib/a.so", "new"},
+                {"lib/.d.so.orvane-new-L0cked", "held: another machine's pass is writing it"},
                 {"lib/.c.so.orvane-new-", "user's"},
                 {"lib/c.so.orvane-new-abcdef", "user's"},
                 {"lib/.Orvane-deferred-CHAIN-Xy12ab", "a running copy's"},
+                {"lib/.Orvane-deferred-4194305-Zz12ab", ""},
+                {"lib/.Orvane-deferred-12-0123456789xy-1", "user's"},
                 {"lib/.Orvane-deferred-12x-Xy12ab", "user's"}}
         << QStringList() << CopyList();
 
@@ -270,6 +285,19 @@ void TestReplacement::pass()
     appAfter = withChain(appAfter);
     QVERIFY(writeTree(m_app, app));
     QVERIFY(writeTree(m_work, work));
+    // A file whose content begins with "held" is locked meanwhile, as a run
+    // that writes it does.
+    std::vector<int> locks;
+    const auto unlock = qScopeGuard([&locks] {
+        for (const int descriptor : locks)
+            ::close(descriptor);
+    });
+    for (auto it = app.begin(); it != app.end(); ++it) {
+        if (!it.value().startsWith("held"))
+            continue;
+        locks.push_back(::open(QFile::encodeName(m_app + '/' + it.key()).constData(), O_RDONLY));
+        QVERIFY(locks.back() >= 0 && ::flock(locks.back(), LOCK_EX) == 0);
+    }
 
     const Update::PassResult result = Update::replaceFiles(names, m_app, m_work, shortWaitMs);
 
@@ -300,46 +328,89 @@ void TestReplacement::pass()
 
 void TestReplacement::permissions_data()
 {
-    QTest::addColumn<int>("sourceMode");
-    QTest::addColumn<int>("expectedMode");
+    QTest::addColumn<int>("umaskValue");
+    QTest::addColumn<int>("directoryMode"); // of the installation and the working directory
+    QTest::addColumn<int>("sourceMode");    // of both new versions
+    QTest::addColumn<int>("oldMode");       // of the file a.so replaces
+    QTest::addColumn<int>("replacedMode");  // a.so afterwards
+    QTest::addColumn<int>("newMode");       // sub/b.so, a new file in a created directory
+    QTest::addColumn<int>("createdMode");   // sub/
+    QTest::addColumn<int>("errorFileMode"); // Orvane.err, written anew
 
-    // Owner read, write and execute are added; what others may do is kept.
-    QTest::newRow("library readable by all") << 0644 << 0744;
-    QTest::newRow("executable") << 0755 << 0755;
-    QTest::newRow("owner only") << 0600 << 0700;
-    QTest::newRow("read-only") << 0444 << 0744;
+    // A replaced file keeps what its old version allowed, a new one takes the
+    // new version's; the owner may read, write and run either.
+    QTest::newRow("library readable by all")
+        << 022 << 0755 << 0644 << 0644 << 0744 << 0744 << 0755 << 0644;
+    QTest::newRow("executable") << 022 << 0755 << 0755 << 0755 << 0755 << 0755 << 0755 << 0644;
+    QTest::newRow("owner only") << 022 << 0755 << 0600 << 0600 << 0700 << 0700 << 0755 << 0644;
+    QTest::newRow("read-only") << 022 << 0755 << 0444 << 0444 << 0744 << 0744 << 0755 << 0644;
+    QTest::newRow("a new version does not widen the old one's")
+        << 022 << 0755 << 0775 << 0644 << 0744 << 0755 << 0755 << 0644;
+    // Whatever the umask and the download's mode: nobody else may write what
+    // the update writes, the group only where its directory lets it.
+    QTest::newRow("umask 000, a download writable by all")
+        << 000 << 0755 << 0666 << 0755 << 0755 << 0744 << 0755 << 0644;
+    QTest::newRow("umask 000, a group's shared directory")
+        << 000 << 02775 << 0666 << 0664 << 0764 << 0764 << 02775 << 0664;
+    QTest::newRow("umask 000, an old file writable by all")
+        << 000 << 0755 << 0644 << 0666 << 0764 << 0744 << 0755 << 0644;
+    QTest::newRow("umask 022") << 022 << 02775 << 0755 << 0755 << 0755 << 0755 << 02775 << 0644;
+    QTest::newRow("umask 077") << 077 << 0755 << 0755 << 0644 << 0744 << 0755 << 0755 << 0600;
 }
 
-static int unixMode(QFileDevice::Permissions permissions)
+static int modeOf(const QString &path)
 {
-    int mode = 0;
-    const QFileDevice::Permission bits[] = {
-        QFileDevice::ReadOwner, QFileDevice::WriteOwner, QFileDevice::ExeOwner,
-        QFileDevice::ReadGroup, QFileDevice::WriteGroup, QFileDevice::ExeGroup,
-        QFileDevice::ReadOther, QFileDevice::WriteOther, QFileDevice::ExeOther};
-    for (const QFileDevice::Permission bit : bits)
-        mode = (mode << 1) | (permissions & bit ? 1 : 0);
-    return mode;
+    struct stat status = {};
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? int(status.st_mode & 07777)
+                                                                     : -1;
+}
+
+static void setMode(const QString &path, int mode)
+{
+    QVERIFY(::chmod(QFile::encodeName(path).constData(), static_cast<mode_t>(mode)) == 0);
 }
 
 void TestReplacement::permissions()
 {
+    QFETCH(int, umaskValue);
+    QFETCH(int, directoryMode);
     QFETCH(int, sourceMode);
-    QFETCH(int, expectedMode);
+    QFETCH(int, oldMode);
+    QFETCH(int, replacedMode);
+    QFETCH(int, newMode);
+    QFETCH(int, createdMode);
+    QFETCH(int, errorFileMode);
 
     QVERIFY(writeTree(m_app, {{"a.so", "old"}}));
-    QVERIFY(writeTree(m_work, {{"a.so_", "new"}, {"b.so_", "new"}}));
-    for (const QString name : {"a.so_", "b.so_"}) {
-        QVERIFY(::chmod(QFile::encodeName(m_work + '/' + name).constData(),
-                        static_cast<mode_t>(sourceMode)) == 0);
-    }
+    QVERIFY(writeTree(m_work, {{"a.so_", "new"}, {"sub/b.so_", "new"}}));
+    setMode(m_app + "/a.so", oldMode);
+    for (const QString name : {"a.so_", "sub/b.so_"})
+        setMode(m_work + '/' + name, sourceMode);
+    for (const QString &dir : {m_app, m_work})
+        setMode(dir, directoryMode);
+    const mode_t umaskBefore = ::umask(static_cast<mode_t>(umaskValue));
+    const auto restoreUmask = qScopeGuard([umaskBefore] { ::umask(umaskBefore); });
 
     const Update::PassResult result =
-        Update::replaceFiles({"a.so", "b.so"}, m_app, m_work, shortWaitMs);
+        Update::replaceFiles({"a.so", "sub/b.so"}, m_app, m_work, shortWaitMs);
     QCOMPARE(result.errors, QStringList());
-    for (const QString name : {"a.so", "b.so"})
-        QCOMPARE(QString::number(unixMode(QFile::permissions(m_app + '/' + name)), 8),
-                 QString::number(expectedMode, 8));
+    QCOMPARE(Update::writeErrorFile(m_work + "/Orvane.err", {"a message"}), Installation::Ok);
+
+    const auto octal = [](int mode) { return QString::number(mode, 8); };
+    QCOMPARE(octal(modeOf(m_app + "/a.so")), octal(replacedMode));
+    QCOMPARE(octal(modeOf(m_app + "/sub/b.so")), octal(newMode));
+    QCOMPARE(octal(modeOf(m_app + "/sub")), octal(createdMode));
+    QCOMPARE(octal(modeOf(m_work + "/Orvane.err")), octal(errorFileMode));
+}
+
+// Whether some process holds the lock of the file at path.
+static bool lockHeld(const QString &path)
+{
+    const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    const bool held = descriptor >= 0 && ::flock(descriptor, LOCK_SH | LOCK_NB) != 0;
+    if (descriptor >= 0)
+        ::close(descriptor);
+    return held;
 }
 
 // Lays out a.dll with its new version and mounts a file over a.dll, which is
@@ -376,17 +447,31 @@ void TestReplacement::busyTargetIsRetried()
     if (target.isEmpty())
         QSKIP("mounting over a file needs root");
     const int waitMs = 200;
-    QTimer::singleShot(waitMs + waitMs / 2, this, [target, leavesFile] {
-        unmount(target);
-        if (!leavesFile)
-            QFile::remove(target);
-    });
+    // Meanwhile the staged file is locked: no run of another machine takes
+    // it for a killed run's leftover. Whatever the umask, any user may read
+    // the update's lock, so that another user's run can judge it.
+    bool stagedLocked = false;
+    int lockMode = 0;
+    const mode_t umaskBefore = ::umask(077);
+    QTimer::singleShot(
+        waitMs + waitMs / 2, this, [this, target, leavesFile, &stagedLocked, &lockMode] {
+            const QStringList staged =
+                QDir(m_app).entryList({".a.dll.orvane-new-*"}, QDir::Files | QDir::Hidden);
+            stagedLocked = staged.size() == 1 && lockHeld(m_app + '/' + staged.first());
+            lockMode = modeOf(m_work + "/Orvane.lock");
+            unmount(target);
+            if (!leavesFile)
+                QFile::remove(target);
+        });
 
     const Update::PassResult result = Update::replaceFiles({"a.dll"}, m_app, m_work, waitMs);
+    ::umask(umaskBefore);
     unmount(target); // in case the timer never ran
     QCOMPARE(result.errors, QStringList());
     QCOMPARE(result.pending, CopyList());
     QCOMPARE(readTree(m_app), Tree({{"a.dll", "new"}}));
+    QVERIFY(stagedLocked);
+    QCOMPARE(QString::number(lockMode, 8), QString("644"));
 }
 
 void TestReplacement::busyTargetGivesUpAfterFiveAttempts()
@@ -458,6 +543,30 @@ void TestReplacement::lock_data()
     // No lock file at all: waiting would not change it, reading it would hang.
     QTest::newRow("a directory in its place") << "directory" << true << "Is a directory";
     QTest::newRow("a FIFO in its place") << "fifo" << true << "Not a regular file";
+    // A file share: the lock another machine holds, whose process ids mean
+    // nothing here, and one whose machine went down, whose system lock its
+    // file server has let go of.
+    QTest::newRow("held by another machine's pass") << "other machine" << false << "";
+    QTest::newRow("left by another machine that went down") << "machine down" << true << "";
+    // Its 0644 lock cannot be opened for writing, but the shared directory
+    // lets the next user remove it.
+    QTest::newRow("left by another user's killed run in a shared directory")
+        << "other user" << true << "";
+}
+
+// Starts the stand-in holding a lock file as Orvane does, through wrapper;
+// returns its process id as it sees it, or 0.
+static qint64 holdLock(const QString &lockPath, QProcess &holder, const QStringList &wrapper = {})
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("STANDIN_HOLD_LOCK", lockPath);
+    holder.setProcessEnvironment(environment);
+    const QStringList command = wrapper + QStringList{STANDIN_BINARY};
+    holder.start(command.first(), command.mid(1));
+    QByteArray output;
+    while (!output.contains('\n') && holder.waitForReadyRead(10000))
+        output += holder.readAllStandardOutput();
+    return output.startsWith("locked ") ? output.mid(7).trimmed().toLongLong() : 0;
 }
 
 void TestReplacement::lock()
@@ -471,7 +580,41 @@ void TestReplacement::lock()
     const QString lockPath = m_work + "/Orvane.lock";
     QLockFile held(lockPath);
     std::optional<AsUnprivileged> unprivileged;
-    if (owner == "none") {
+    std::optional<OtherMachine> machine;
+    QProcess holder;
+    QString holderHost = QSysInfo::machineHostName();
+    qint64 holderPid = QCoreApplication::applicationPid();
+    if (owner == "other machine" || owner == "machine down") {
+        SKIP_UNLESS_OTHER_MACHINE();
+        machine.emplace();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("STANDIN_HOLD_LOCK", lockPath);
+        QVERIFY(machine->start({STANDIN_BINARY}, environment));
+        QVERIFY(machine->waitForOutput("locked"));
+        holderHost = machine->hostName();
+        holderPid = readFile(lockPath).split('\n').value(0).toLongLong();
+        if (owner == "machine down")
+            QVERIFY(machine->end());
+    } else if (owner == "other user") {
+        // User 1001 of the directory's group, with the usual umask, killed
+        // while it held the lock; the pass runs as another user of the group.
+        SKIP_UNLESS_CAN_DROP_PRIVILEGES();
+        QVERIFY(::chmod(QFile::encodeName(m_app).constData(), 0777) == 0);
+        QVERIFY(::chmod(QFile::encodeName(m_work).constData(), 02775) == 0);
+        for (const QString &dir : {m_root.path(), QFileInfo(m_app).path()})
+            QVERIFY(::chmod(QFile::encodeName(dir).constData(), 0755) == 0);
+        const mode_t umaskBefore = ::umask(022);
+        const qint64 pid =
+            holdLock(lockPath, holder, {"setpriv", "--reuid=1001", "--regid=0", "--clear-groups"});
+        ::umask(umaskBefore);
+        QVERIFY(pid > 0);
+        holder.kill();
+        QVERIFY(holder.waitForFinished());
+        QCOMPARE(QFileInfo(lockPath).ownerId(), 1001u);
+        QCOMPARE(QFileInfo(lockPath).permissions() & 0x0777, QFileDevice::Permissions(0x0644));
+        unprivileged.emplace();
+        QVERIFY(unprivileged->isActive());
+    } else if (owner == "none") {
         // The unprivileged user may replace the file but not write the lock.
         SKIP_UNLESS_CAN_DROP_PRIVILEGES();
         QVERIFY(::chmod(QFile::encodeName(m_app).constData(), 0777) == 0);
@@ -508,25 +651,98 @@ void TestReplacement::lock()
     const Update::PassResult result =
         Update::replaceFiles({"a.dll"}, m_app, m_work, shortWaitMs, 600);
     unprivileged.reset();
+    machine.reset();
     if (result.lock)
         result.lock->unlock();
+    // The message names the lock in the way.
     const QString notRecorded =
         "Файл " + m_work + "/a.dll_ не может быть скопирован. Permission denied";
-    QCOMPARE(result.errors, replaced          ? QStringList()
-                            : owner == "none" ? QStringList{notRecorded}
-                                              : QStringList{"Другое обновление уже выполняется в " +
-                                                            m_work + "."});
+    QCOMPARE(result.errors,
+             replaced ? QStringList()
+             : owner == "none"
+                 ? QStringList{notRecorded}
+                 : QStringList{"Другое обновление уже выполняется в " + m_work +
+                               ". Файл блокировки: " + lockPath + ", компьютер " + holderHost +
+                               ", процесс " + QString::number(holderPid) + "."});
     QCOMPARE(result.pending, CopyList());
     QCOMPARE(result.diagnostics, reason.isEmpty() ? QStringList()
                                                   : QStringList{"Error. Can't create lock file " +
                                                                 lockPath + ": " + reason});
     QCOMPARE(readFile(m_app + "/a.dll"), QByteArray(replaced ? "new" : "old"));
     // A lock taken is let go; what is no lock stays as it was.
-    QCOMPARE(QFileInfo::exists(lockPath),
-             owner == "alive" || owner == "directory" || owner == "fifo");
+    QCOMPARE(QFileInfo::exists(lockPath), owner == "alive" || owner == "other machine" ||
+                                              owner == "directory" || owner == "fifo");
     // Only the holder of the lock removes staged files: no other run can be
     // writing them then.
     QCOMPARE(QFile::exists(leftover), !replaced || !reason.isEmpty());
+}
+
+template<typename Condition>
+static bool poll(Condition condition, int timeoutMs = 20000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() >= timeoutMs)
+            return false;
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+// Two machines share the installation, each with its own working directory:
+// machine A's deferred copy is in the middle of writing its temporary file
+// when machine B's pass works in the same directory. A's process ids mean
+// nothing to B; the file stays, and A's copy ends well.
+void TestReplacement::anotherMachinesDeferredCopySurvives()
+{
+    SKIP_UNLESS_OTHER_MACHINE();
+    QVERIFY(writeTree(m_app, {{"lib/a.so", "old a"}, {"lib/b.so", "old b"}}));
+    QVERIFY(writeTree(m_work, {{"lib/b.so_", "new b"}}));
+    const QString workA = m_root.path() + "/work-a-" + QFileInfo(m_app).dir().dirName();
+    QVERIFY(QDir().mkpath(workA));
+    // A's new version comes through a FIFO, so that its copy takes as long
+    // as the test wants.
+    const QString source = workA + "/a.so_";
+    QVERIFY(::mkfifo(QFile::encodeName(source).constData(), 0644) == 0);
+    const QString restart = workA + "/restarted";
+    QVERIFY(QFile::copy(STANDIN_BINARY, restart));
+    const Update::DeferredCopy copy{
+        {{m_app + "/lib/a.so", source}}, {}, workA + "/Orvane.err", restart, workA, {}};
+
+    OtherMachine machineA;
+    QVERIFY(machineA.start(QStringList{"/bin/sh"} + Update::deferredCopyShellArguments(copy)));
+    int writer = -1;
+    QVERIFY(poll([&] {
+        writer = ::open(QFile::encodeName(source).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        return writer >= 0;
+    }));
+    const auto closeWriter = qScopeGuard([&writer] {
+        if (writer >= 0)
+            ::close(writer);
+    });
+    QVERIFY(::write(writer, "new ", 4) == 4);
+    QString temporary;
+    QVERIFY(poll([&] {
+        const QStringList found =
+            QDir(m_app + "/lib").entryList({".Orvane-deferred-*"}, QDir::Files | QDir::Hidden);
+        temporary = found.isEmpty() ? QString() : m_app + "/lib/" + found.first();
+        return !temporary.isEmpty() && QFileInfo(temporary).size() == 4;
+    }));
+    QVERIFY(lockHeld(temporary));
+
+    const Update::PassResult result =
+        Update::replaceFiles({"lib/b.so"}, m_app, m_work, shortWaitMs);
+    QCOMPARE(result.errors, QStringList());
+    QVERIFY(QFile::exists(temporary));
+
+    QVERIFY(::write(writer, "a", 1) == 1);
+    ::close(writer);
+    writer = -1;
+    QVERIFY(machineA.waitForSuccess());
+    QVERIFY(!waitForRecord(workA, "restarted").isEmpty());
+    QCOMPARE(readTree(m_app), Tree({{"lib/a.so", "new a"}, {"lib/b.so", "new b"}}));
+    QVERIFY(!QFile::exists(copy.errorFile));
 }
 
 QTEST_GUILESS_MAIN(TestReplacement)

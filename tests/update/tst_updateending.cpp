@@ -3,6 +3,7 @@
 // buffer and environment block, and the error file.
 
 #include "platform/environment.h"
+#include "platform/files.h"
 #include "platform/hiddenprocess.h"
 #include "platform/process.h"
 #include "update/deferredcopy.h"
@@ -27,6 +28,10 @@ private slots:
     void windowsPathsStayLiteral();
     void windowsFileLimit_data();
     void windowsFileLimit();
+    void windowsPathLimit_data();
+    void windowsPathLimit();
+    void longPathForm_data();
+    void longPathForm();
     void temporaryNameBesideTarget_data();
     void temporaryNameBesideTarget();
     void environmentBlock_data();
@@ -154,27 +159,125 @@ void TestUpdateEnding::windowsFileLimit()
         QVERIFY2(!Update::isDeferredCopyVariable(other), other);
 }
 
+void TestUpdateEnding::windowsPathLimit_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("startDirectory");
+    QTest::addColumn<QString>("expected"); // the path reported, or empty
+
+    const auto d = [](int n) { return QString(n, 'd'); };
+    const QString start = "C:/start";
+    QTest::newRow("short paths") << "C:/app/a.dll" << start << "";
+    QTest::newRow("target of 259 units") << "C:/" + d(256) << start << "";
+    QTest::newRow("target of 260 units") << "C:/" + d(257) << start << "C:/" + d(257);
+    // The temporary name ".Orvane-deferred-7-1" beside the target.
+    QTest::newRow("temporary name of 260 units")
+        << "C:/" + d(236) + "/a" << start << "C:/" + d(236) + "/.Orvane-deferred-7-1";
+    QTest::newRow("start directory of 258 units") << "C:/app/a.dll"
+                                                  << "C:/" + d(255) << "";
+    QTest::newRow("start directory of 259 units") << "C:/app/a.dll"
+                                                  << "C:/" + d(256) << "C:/" + d(256);
+    QTest::newRow("long form") << "\\\\?\\C:\\app\\a.dll" << start
+                               << "\\\\?\\C:\\app\\.Orvane-deferred-7-1";
+}
+
+// A path the interpreter cannot take is found before any chain starts.
+void TestUpdateEnding::windowsPathLimit()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, startDirectory);
+    QFETCH(QString, expected);
+    const Update::DeferredCopy copy{{qMakePair(target, QString("C:/w/a.dll_"))},
+                                    {},
+                                    "C:/w/Orvane.err",
+                                    "C:/app/Orvane.exe",
+                                    startDirectory, {}};
+    QCOMPARE(Update::pathBeyondInterpreter(copy, 7), expected);
+}
+
+void TestUpdateEnding::longPathForm_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("expected");
+
+    // 248 units and more need the long form; "d" * n is a name of n units.
+    const auto d = [](int n) { return QString(n, 'd'); };
+    QTest::newRow("short: backslashes only") << "C:/app/a.dll"
+                                             << "C:\\app\\a.dll";
+    QTest::newRow("247 units: as it is") << "C:/" + d(244) << "C:\\" + d(244);
+    QTest::newRow("248 units: long form") << "C:/" + d(245) << "\\\\?\\C:\\" + d(245);
+    QTest::newRow("drive, mixed separators, doubled ones")
+        << "C:\\app//" + d(250) + "\\a.dll"
+        << "\\\\?\\C:\\app\\" + d(250) + "\\a.dll";
+    QTest::newRow("dot and dot-dot resolved, never above the drive")
+        << "C:/../app/./x/../" + d(250) << "\\\\?\\C:\\app\\" + d(250);
+    QTest::newRow("share") << "//server/share/app/" + d(250)
+                           << "\\\\?\\UNC\\server\\share\\app\\" + d(250);
+    QTest::newRow("share, dot-dot stops at its name")
+        << "\\\\server\\share\\..\\" + d(250) << "\\\\?\\UNC\\server\\share\\" + d(250);
+    QTest::newRow("already long form") << "\\\\?\\C:\\" + d(250) << "\\\\?\\C:\\" + d(250);
+    QTest::newRow("relative: no long form") << "app/" + d(250) << "app\\" + d(250);
+    QTest::newRow("server without a share: as it is") << "//" + d(250) << "\\\\" + d(250);
+}
+
+// Paths the program hands to the Windows API itself pass MAX_PATH without
+// the system's long-path opt-in.
+void TestUpdateEnding::longPathForm()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, expected);
+    QCOMPARE(Platform::longPathForm(path), expected);
+}
+
 void TestUpdateEnding::temporaryNameBesideTarget_data()
 {
     QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("host");
     QTest::addColumn<QString>("temporary");
+    QTest::addColumn<QString>("report"); // the second
 
     QTest::newRow("forward slashes") << "C:/app/sub/a.dll"
-                                     << "C:/app/sub/.Orvane-deferred-7-1";
+                                     << ""
+                                     << "C:/app/sub/.Orvane-deferred-7-1"
+                                     << "C:/w/.Orvane-report-7-2";
     QTest::newRow("backslashes") << "C:\\app\\a.dll"
-                                 << "C:\\app\\.Orvane-deferred-7-1";
+                                 << ""
+                                 << "C:\\app\\.Orvane-deferred-7-1"
+                                 << "C:/w/.Orvane-report-7-2";
     QTest::newRow("drive root") << "C:/a.dll"
-                                << "C:/.Orvane-deferred-7-1";
+                                << ""
+                                << "C:/.Orvane-deferred-7-1"
+                                << "C:/w/.Orvane-report-7-2";
+    // Two machines that share the directories never share a name, and each
+    // knows its own.
+    QTest::newRow("the machine's mark") << "C:/app/a.dll"
+                                        << "0123456789ab"
+                                        << "C:/app/.Orvane-deferred-7-0123456789ab-1"
+                                        << "C:/w/.Orvane-report-7-0123456789ab-2";
 }
 
 void TestUpdateEnding::temporaryNameBesideTarget()
 {
     QFETCH(QString, target);
+    QFETCH(QString, host);
     QFETCH(QString, temporary);
-    const Update::VariableList variables = Update::deferredCopyVariables(
-        {{{target, "C:/w/a.dll_"}}, {}, "C:/w/Orvane.err", "C:/app/Orvane.exe", "C:/", {}}, 7, "S",
-        "W");
+    QFETCH(QString, report);
+    const Update::DeferredCopy copy{{{target, "C:/w/a.dll_"}, {target, "C:/w/a.dll_"}},
+                                    {},
+                                    "C:/w/Orvane.err",
+                                    "C:/app/Orvane.exe",
+                                    "C:/",
+                                    {}};
+    const Update::VariableList variables = Update::deferredCopyVariables(copy, 7, "S", "W", host);
     QCOMPARE(variables.at(1), qMakePair(QString("ORVANE_N1"), temporary));
+    QCOMPARE(Update::deferredCopyReports(copy, 7, host).value(1).first, report);
+    qint64 chain = 0;
+    QString named;
+    QVERIFY(Update::isDeferredCopyFileName(temporary.split(QRegularExpression("[/\\\\]")).last(),
+                                           &chain, &named));
+    QCOMPARE(chain, qint64(7));
+    QCOMPARE(named, host);
+    QVERIFY(Update::isDeferredCopyHost(Update::deferredCopyHost()));
 }
 
 void TestUpdateEnding::environmentBlock_data()
@@ -223,6 +326,13 @@ void TestUpdateEnding::shellArguments()
 }
 
 // The script run by the real /bin/sh, waited for here (Orvane does not).
+static int modeOf(const QString &path)
+{
+    struct stat status = {};
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? int(status.st_mode & 07777)
+                                                                     : -1;
+}
+
 void TestUpdateEnding::shellRunsTheChain_data()
 {
     QTest::addColumn<QStringList>("names");
@@ -235,20 +345,36 @@ void TestUpdateEnding::shellRunsTheChain_data()
     // What has the error file's name before: "" nothing, "link" a link to
     // the user's file elsewhere, "fifo" a FIFO.
     QTest::addColumn<QString>("errorFileBefore");
+    QTest::addColumn<int>("umaskValue");
+    QTest::addColumn<QStringList>("newTargets"); // names whose target is missing
 
     const QStringList hostile{"a b;c", "$(touch pwned)", "`touch pwned`", "-n", "q\"uo'te", "x\ny",
                               "*"};
-    QTest::newRow("every copy, then the restart") << hostile << QStringList() << QStringList()
-                                                  << hostile << true << QStringList() << true << "";
+    QTest::newRow("every copy, then the restart")
+        << hostile << QStringList() << QStringList() << hostile << true << QStringList() << true
+        << "" << 022 << QStringList();
     QTest::newRow("a missing new version ends the chain; a linked error file is replaced")
         << QStringList{"first", "second", "third"} << QStringList{"second"} << QStringList()
-        << QStringList{"first"} << false << QStringList{"Файл a_ не существует."} << true << "link";
+        << QStringList{"first"} << false << QStringList{"Файл a_ не существует."} << true << "link"
+        << 022 << QStringList();
     QTest::newRow("a directory in the target's place ends the chain")
         << QStringList{"first", "plugins", "third"} << QStringList() << QStringList{"plugins"}
-        << QStringList{"first"} << false << QStringList() << true << "fifo";
+        << QStringList{"first"} << false << QStringList() << true << "fifo" << 022 << QStringList();
     QTest::newRow("no system tools on PATH; the other errors are reported, then the restart")
         << QStringList{"first"} << QStringList() << QStringList() << QStringList{"first"} << true
-        << QStringList{"Файл a_ не существует.", "Файл b_ не существует."} << false << "fifo";
+        << QStringList{"Файл a_ не существует.", "Файл b_ не существует."} << false << "fifo" << 022
+        << QStringList();
+    // Whatever the umask, nobody else may write what the chain installs.
+    QTest::newRow("umask 000") << QStringList{"first", "second"} << QStringList() << QStringList()
+                               << QStringList{"first", "second"} << true << QStringList() << true
+                               << "" << 000 << QStringList{"second"};
+    QTest::newRow("umask 022, a new file")
+        << QStringList{"first"} << QStringList() << QStringList() << QStringList{"first"} << true
+        << QStringList() << true << "" << 022 << QStringList{"first"};
+    QTest::newRow("umask 077, a failure's report")
+        << QStringList{"first", "second"} << QStringList{"second"} << QStringList()
+        << QStringList{"first"} << false << QStringList() << true << "" << 077
+        << QStringList{"first"};
 }
 
 void TestUpdateEnding::shellRunsTheChain()
@@ -261,6 +387,8 @@ void TestUpdateEnding::shellRunsTheChain()
     QFETCH(QStringList, otherErrors);
     QFETCH(bool, systemPath);
     QFETCH(QString, errorFileBefore);
+    QFETCH(int, umaskValue);
+    QFETCH(QStringList, newTargets);
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -285,13 +413,16 @@ void TestUpdateEnding::shellRunsTheChain()
         const QString source = dir.filePath("work/" + name + "_");
         if (directoryTargets.contains(name))
             QVERIFY(QDir().mkpath(target + "/inside"));
-        else
-            QVERIFY(writeFile(target, "old"));
+        else if (!newTargets.contains(name))
+            QVERIFY(writeFile(target, "old") &&
+                    ::chmod(QFile::encodeName(target).constData(), 0644) == 0);
         if (!missingSources.contains(name)) {
             QVERIFY(writeFile(source, "new"));
             // A new version without the execute bit still runs when installed,
-            // and it gives no set-user-ID or set-group-ID bits.
-            QVERIFY(::chmod(QFile::encodeName(source).constData(), 06604) == 0);
+            // and it gives no set-user-ID or set-group-ID bits; what it lets
+            // others do widens no replaced file's rights, nor lets anybody
+            // else write a new one.
+            QVERIFY(::chmod(QFile::encodeName(source).constData(), 06666) == 0);
         }
         copy.copies.append({target, source});
     }
@@ -303,7 +434,9 @@ void TestUpdateEnding::shellRunsTheChain()
     const QString path = dir.filePath("bin") + (systemPath ? ':' + environment.value("PATH") : "");
     environment.insert("PATH", path);
     shell.setProcessEnvironment(environment);
+    const mode_t umaskBefore = ::umask(static_cast<mode_t>(umaskValue));
     shell.start("/bin/sh", Update::deferredCopyShellArguments(copy, dir.filePath("bin/xdg-open")));
+    ::umask(umaskBefore);
     QVERIFY(shell.waitForFinished(20000));
     QCOMPARE(shell.exitCode() == 0, restarted);
 
@@ -318,13 +451,13 @@ void TestUpdateEnding::shellRunsTheChain()
                      QStringList{"inside"});
             continue;
         }
+        if (newTargets.contains(name) && !copied.contains(name)) {
+            QVERIFY(!QFileInfo::exists(target));
+            continue;
+        }
         QCOMPARE(readFile(target), QByteArray(copied.contains(name) ? "new" : "old"));
-        struct stat status = {};
         if (copied.contains(name))
-            QCOMPARE(::stat(QFile::encodeName(target).constData(), &status) == 0
-                         ? status.st_mode & 07777
-                         : 0,
-                     0704u);
+            QCOMPARE(QString::number(modeOf(target), 8), QString("744"));
     }
     // Neither a failed nor a successful copy leaves its temporary file.
     QCOMPARE(QDir(dir.filePath("app")).entryList({".Orvane*"}, QDir::AllEntries | QDir::Hidden),
@@ -336,6 +469,7 @@ void TestUpdateEnding::shellRunsTheChain()
     if (!notCopied.isEmpty() || !otherErrors.isEmpty()) {
         QVERIFY(!waitForRecord(dir.filePath("work"), "xdg-open").isEmpty());
         QVERIFY(QFileInfo(copy.errorFile).isFile() && !QFileInfo(copy.errorFile).isSymLink());
+        QCOMPARE(QString::number(modeOf(copy.errorFile), 8), QString("600"));
         QCOMPARE(readFile(elsewhere), QByteArray("the user's"));
         const QByteArray report = readFile(copy.errorFile);
         const QStringList lines = QString::fromLocal8Bit(report).split("\r\n");

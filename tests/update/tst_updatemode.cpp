@@ -25,6 +25,7 @@ private slots:
     void errorFileFailures();
     void fileInUseIsCopiedLater_data();
     void fileInUseIsCopiedLater();
+    void refusedRestartIsReported();
     void restartKeepsStartDirectory_data();
     void restartKeepsStartDirectory();
     void fullDiskKeepsOldFile_data();
@@ -262,6 +263,51 @@ static bool giveToUnprivileged(const QStringList &paths)
 // A "workpath" relative to the directory Orvane is started in: the restarted
 // program, directly or after the deferred copy, must find the same working
 // directory, not one nested in it, and must not extend PATH a second time.
+// A restart the system refuses after a good pass is a failure of the
+// update: it goes to the error file, which the editor opens, and nothing
+// claims success. strace refuses every exec of the program's own path; the
+// program itself is started through a link, whose path is another.
+void TestUpdateMode::refusedRestartIsReported()
+{
+    if (QStandardPaths::findExecutable("strace").isEmpty())
+        QSKIP("strace is not installed");
+    TempInstallation installation;
+    QVERIFY(installation.isValid());
+    QVERIFY(installation.addExecutable(STANDIN_BINARY, "bin/xdg-open"));
+    QVERIFY(QFile::link(installation.programPath(), installation.programPath() + ".link"));
+    const QStringList wrapper{"strace",
+                              "-f",
+                              "-qq",
+                              "-o",
+                              "/dev/null",
+                              "-P",
+                              installation.programPath(),
+                              "-e",
+                              "trace=execve",
+                              "-e",
+                              "inject=execve:error=EACCES",
+                              "/bin/sh",
+                              "-c",
+                              "exec \"$0.link\" \"$@\""};
+
+    const TempInstallation::Result result =
+        installation.run({"-r"}, withPathFirst(installation.path() + "/bin"), QString(), wrapper);
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 0);
+    const QString errorFile = installation.workDir() + "/Orvane.err";
+    const QJsonObject record = waitForRecord(installation.workDir(), "xdg-open");
+    QVERIFY2(!record.isEmpty(), installation.outputSoFar().constData());
+    QCOMPARE(recordedArguments(record), QStringList{errorFile});
+    QCOMPARE(readFile(errorFile), ("Программа " + installation.programPath() +
+                                   " не может быть запущена. Permission denied")
+                                      .toLocal8Bit());
+    const QString logged =
+        "Error. Can't restart " + installation.programPath() + ": Permission denied";
+    QVERIFY2(result.output.contains(logged.toUtf8()), result.output.constData());
+    QVERIFY(!result.output.contains("Success!"));
+    QVERIFY(!QFile::exists(installation.workDir() + "/Hultrex-received.json"));
+}
+
 void TestUpdateMode::restartKeepsStartDirectory_data()
 {
     QTest::addColumn<bool>("deferred");

@@ -61,6 +61,7 @@ private slots:
     void startButton_data();
     void startButton();
     void startButtonFailedSave();
+    void startButtonInstallerMissing();
 
 private:
     QString m_installer;
@@ -357,6 +358,29 @@ void TestBehaviour::startButtonFailedSave()
     QCOMPARE(readFile(workDir + "/libpath"), QByteArray("\npath = /first\nshow = 1\n"));
     QVERIFY(!waitForRecord(laterDir).isEmpty());
     QVERIFY(!QFile::exists(workDir + "/Hultrex-received.json"));
+}
+
+// An installer that cannot be started is said in a tooltip, and the window
+// stays open; the settings are saved all the same.
+void TestBehaviour::startButtonInstallerMissing()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(QDir::setCurrent(dir.path()));
+    QVERIFY(QFile::remove(m_installer));
+    const auto restore = qScopeGuard([this] { QFile::copy(STANDIN_BINARY, m_installer); });
+
+    Orvane window(dir.path(), {"x"});
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTest::mouseClick(child<QPushButton>(window, "pushButton_start"), Qt::LeftButton);
+
+    QVERIFY(window.isVisible());
+    QVERIFY(QToolTip::isVisible());
+    QCOMPARE(QToolTip::text(), "[startInstaller]Невозможно запустить установщик " + m_installer +
+                                   "\nNo such file or directory");
+    QCOMPARE(QToolTip::text(), window.lastErrorText());
+    QVERIFY(QFile::exists(dir.filePath("libpath")));
 }
 
 QTEST_MAIN(TestBehaviour)

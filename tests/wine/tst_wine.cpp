@@ -9,6 +9,8 @@
 
 #include <QtTest>
 
+#include <csignal>
+
 #include <unistd.h>
 
 namespace {
@@ -108,10 +110,15 @@ private slots:
     void handOverArguments();
     void workpath_data();
     void workpath();
+    void installerCannotStart_data();
+    void installerCannotStart();
+    void pathAtItsLimit();
     void cannotCreateWorkDir();
     void cannotEnterWorkDir();
     void updateRestarts_data();
     void updateRestarts();
+    void scannerHoldsStagedFiles_data();
+    void scannerHoldsStagedFiles();
     void replacesRunningProgram();
     void directoryAsNewVersionIsReported();
     void missingSourcesOpenErrorFile();
@@ -332,6 +339,63 @@ void TestWine::workpath()
         QDir(workDir).removeRecursively();
 }
 
+void TestWine::installerCannotStart_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::newRow("Orvane") << ORVANE_EXE;
+    QTest::newRow("OrvanePaths, not to be asked again") << ORVANEPATHS_EXE;
+}
+
+// No installer: the log says so with the system's reason, and the exit code
+// is one of its own.
+void TestWine::installerCannotStart()
+{
+    QFETCH(QString, program);
+    TempInstallation installation = install(program);
+    QVERIFY(installation.isValid());
+    QVERIFY(installation.writeFile("workdir/libpath", "show = 0\n"));
+    QVERIFY(QFile::remove(installation.path() + "/Hultrex.exe"));
+
+    const TempInstallation::Result result = run(installation, {"a"});
+    QVERIFY(result.finished);
+    QVERIFY2(result.exitCode == 7, result.output.constData());
+    const QByteArray expected = "Error. Can't start installer " +
+                                windowsPath(installation.path()).toUtf8() + "/Hultrex.exe: ";
+    const int at = result.output.indexOf(expected);
+    QVERIFY2(at >= 0, result.output.constData());
+    // The reason follows.
+    QVERIFY2(result.output.mid(at + expected.size(), 1) != "\"", result.output.constData());
+}
+
+// A PATH that the installation's entry would take past the 32,767 units a
+// variable holds stays as it was: Wine would cut it in the middle of an
+// entry, Windows would refuse it. The log says why the entry is missing.
+void TestWine::pathAtItsLimit()
+{
+    TempInstallation installation = install();
+    QVERIFY(installation.isValid());
+    // The PATH that Wine gives a program: WINEPATH, then its own entries.
+    QProcessEnvironment environment = m_environment;
+    environment.insert("WINEPATH", "C:\\probe");
+    QCOMPARE(run(installation, {}, environment).exitCode, 0);
+    QJsonObject record = waitForRecord(installation.workDir(), "Hultrex", 30000);
+    const QString probed = record.value("PATH").toString();
+    const QString entry = ';' + windowsPath(installation.path()) + "/clientslibs";
+    QVERIFY2(probed.startsWith("C:\\probe;") && probed.endsWith(entry), qPrintable(probed));
+    const QString own = probed.mid(8, probed.size() - 8 - entry.size());
+    QVERIFY(QFile::remove(installation.workDir() + "/Hultrex-received.json"));
+
+    const QString added = "C:\\" + QString(32760 - own.size() - 3, 'p');
+    environment.insert("WINEPATH", added);
+    const TempInstallation::Result result = run(installation, {}, environment);
+    QCOMPARE(result.exitCode, 0);
+    record = waitForRecord(installation.workDir(), "Hultrex", 30000);
+    QCOMPARE(record.value("PATH").toString(), added + own);
+    const QByteArray logged = "Error. PATH is too long to append " +
+                              windowsPath(installation.path()).toUtf8() + "/clientslibs";
+    QVERIFY2(result.output.contains(logged), result.output.constData());
+}
+
 void TestWine::cannotCreateWorkDir()
 {
     TempInstallation installation = install();
@@ -390,25 +454,35 @@ void TestWine::updateRestarts_data()
     // reports of a chain that never ran and of one that still runs lie in
     // the working directory
     QTest::addColumn<bool>("reports");
+    // With a held file: "killed", the interpreter killed during its wait, so
+    // that the next plain start copies the file; "second", a second update of
+    // the file while the copy is pending, which waits for it.
+    QTest::addColumn<QString>("interrupt");
 
     const QString plugin = "plugins/lib.dll";
     QTest::newRow("replaced at once; the reports of a chain that never ran are removed")
-        << plugin << false << "" << false << false << false << true;
+        << plugin << false << "" << false << false << false << true << QString();
     QTest::newRow("backslash-separated name, replaced at once")
-        << "plugins\\lib.dll" << false << "" << false << false << false << false;
+        << "plugins\\lib.dll" << false << "" << false << false << false << false << QString();
     QTest::newRow("read-only file replaced at once")
-        << plugin << false << "" << true << false << false << false;
-    QTest::newRow("relative workpath") << plugin << true << "" << false << false << false << false;
+        << plugin << false << "" << true << false << false << false << QString();
+    QTest::newRow("relative workpath")
+        << plugin << true << "" << false << false << false << false << QString();
     QTest::newRow(
         "loaded by a running program, read-only, replaced at once; the old image stays aside")
-        << plugin << false << "loaded" << true << false << false << false;
+        << plugin << false << "loaded" << true << false << false << false << QString();
     QTest::newRow("held, copied once released; no planted program runs")
-        << plugin << false << "open" << false << false << true << false;
+        << plugin << false << "open" << false << false << true << false << QString();
     QTest::newRow("held, relative workpath, another file missing; no planted program runs")
-        << plugin << true << "open" << false << true << true << false;
+        << plugin << true << "open" << false << true << true << false << QString();
     // Characters that mean something to the interpreter stay plain text.
     QTest::newRow("held, interpreter's characters in the path")
-        << "Обновление & (x) ^!/lib 1.dll" << false << "open" << false << false << false << false;
+        << "Обновление & (x) ^!/lib 1.dll" << false << "open" << false << false << false << false
+        << QString();
+    QTest::newRow("held; the interpreter killed during its wait: the next start copies")
+        << plugin << false << "open" << false << false << false << false << "killed";
+    QTest::newRow("held; a second update while the copy is pending waits for it")
+        << plugin << false << "open" << false << false << false << false << "second";
 }
 
 // The update of one library, then the restart: the restarted program starts
@@ -424,6 +498,7 @@ void TestWine::updateRestarts()
     QFETCH(bool, missing);
     QFETCH(bool, planted);
     QFETCH(bool, reports);
+    QFETCH(QString, interrupt);
     TempInstallation installation = install();
     QVERIFY(installation.isValid());
     QString startDir = installation.path();
@@ -479,8 +554,29 @@ void TestWine::updateRestarts()
         // holder has let go, after the program has ended.
         QVERIFY2(result.output.contains(cp1251(name)), result.output.constData());
         QCOMPARE(readFile(lib), old);
+        // The interpreter names its variables, not the paths.
+        const QString interpreter = "%ORVANE_P%";
+        if (interrupt == "killed") {
+            // (Wine may show it as more than one process.)
+            const QList<qint64> interpreters = processesMentioning(interpreter);
+            QVERIFY(!interpreters.isEmpty());
+            for (const qint64 pid : interpreters)
+                ::kill(pid_t(pid), SIGKILL);
+            QVERIFY(waitWhileProcessMentions(interpreter, 10000));
+        }
         QVERIFY(writeFile(lib + ".release", ""));
         QVERIFY(holding.waitForFinished(30000));
+        if (interrupt == "killed") {
+            QVERIFY(QFileInfo::exists(workDir + "/Orvane.journal"));
+            QCOMPARE(run(installation, {}, startDir).exitCode, 0);
+        } else if (interrupt == "second") {
+            QVERIFY(writeFile(QString(workDir + '/' + name + '_').replace('\\', '/'), "newer lib"));
+            const TempInstallation::Result second = run(installation, {"-r", name}, startDir);
+            QVERIFY2(second.output.contains("Success!"), second.output.constData());
+            // It changed nothing before the copy had ended.
+            QVERIFY2(second.output.contains("Waiting for the deferred copy"),
+                     second.output.constData());
+        }
     } else {
         QVERIFY2(result.output.contains("Success!"), result.output.constData());
         QCOMPARE(readFile(lib), QByteArray("new lib"));
@@ -488,7 +584,8 @@ void TestWine::updateRestarts()
     const QJsonObject record = waitForRecord(workDir, "Hultrex", 60000);
     QVERIFY2(!record.isEmpty(), installation.outputSoFar().constData());
     QCOMPARE(recordedArguments(record), QStringList());
-    QCOMPARE(readFile(lib), QByteArray("new lib"));
+    QCOMPARE(readFile(lib), QByteArray(interrupt == "second" ? "newer lib" : "new lib"));
+    QVERIFY(!QFileInfo::exists(workDir + "/Orvane.journal"));
     // The new version keeps its own attributes: it is not read-only.
     QVERIFY(QFileInfo(lib).isWritable());
     QCOMPARE(record.value("cwd").toString().toLower(), nativeWindowsPath(workDir).toLower());
@@ -522,6 +619,76 @@ void TestWine::updateRestarts()
     QCOMPARE(QFileInfo(lib).dir().entryList({".*.orvane-new-*", ".Orvane-deferred-*"},
                                             QDir::Files | QDir::Hidden),
              QStringList());
+}
+
+void TestWine::scannerHoldsStagedFiles_data()
+{
+    QTest::addColumn<int>("files");
+    QTest::addColumn<int>("megabytes");
+    // The directory the program was started from is removed meanwhile, as
+    // a download folder that is cleaned up.
+    QTest::addColumn<bool>("startRemoved");
+
+    QTest::newRow("2 files of 20 MB") << 2 << 20 << false;
+    QTest::newRow("10 files of 3 MB") << 10 << 3 << false;
+    QTest::newRow("2 files of 20 MB, the start directory removed meanwhile") << 2 << 20 << true;
+}
+
+// An on-access scanner holds each new staged file for a moment without
+// sharing it: the update waits it out, and ends in "Success!" and the
+// restart, with every file replaced and nothing left beside them.
+void TestWine::scannerHoldsStagedFiles()
+{
+    QFETCH(int, files);
+    QFETCH(int, megabytes);
+    QFETCH(bool, startRemoved);
+    TempInstallation installation = install();
+    QVERIFY(installation.isValid());
+    QVERIFY(installation.addExecutable(SCANNER_EXE, "scanner.exe"));
+    QStringList names;
+    for (int n = 0; n < files; ++n) {
+        const QString name = QStringLiteral("lib%1.dll").arg(n);
+        names << name;
+        QVERIFY(installation.writeFile(name, "old"));
+        QVERIFY(writeFile(installation.workDir() + '/' + name + '_',
+                          QByteArray(megabytes * 1024 * 1024, char('a' + n))));
+    }
+    const QString start = installation.path() + "/downloads";
+    QVERIFY(QDir().mkpath(start));
+
+    QTemporaryDir control;
+    QVERIFY(control.isValid());
+    QProcess scanner;
+    scanner.setProcessEnvironment(m_environment);
+    scanner.start(m_wine,
+                  {installation.path() + "/scanner.exe", windowsPath(installation.path()),
+                   windowsPath(control.filePath("ready")), windowsPath(control.filePath("stop"))});
+    QVERIFY(waitForFile(control.filePath("ready"), 30000));
+    // Removed once the pass has begun to stage the files.
+    QProcess remover;
+    if (startRemoved)
+        remover.start("/bin/sh", {"-c",
+                                  "until ls -a \"$0\" | grep -q orvane-new; do sleep 0.01; done; "
+                                  "rm -r \"$1\"",
+                                  installation.path(), start});
+
+    const TempInstallation::Result result = run(installation, QStringList{"-r"} + names, start);
+    QVERIFY(!startRemoved || remover.waitForFinished(1000));
+    QVERIFY(writeFile(control.filePath("stop"), ""));
+    QVERIFY(scanner.waitForFinished(30000));
+    QCOMPARE(readFile(control.filePath("stop.count")).toInt(), files);
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY2(result.output.contains("Success!"), result.output.constData());
+    QCOMPARE(QDir(start).exists(), !startRemoved);
+    const QJsonObject record = waitForRecord(installation.workDir(), "Hultrex", 60000);
+    QVERIFY2(!record.isEmpty(), installation.outputSoFar().constData());
+    for (int n = 0; n < files; ++n)
+        QCOMPARE(readFile(installation.path() + '/' + names.at(n)),
+                 QByteArray(megabytes * 1024 * 1024, char('a' + n)));
+    QCOMPARE(QDir(installation.path())
+                 .entryList({".*.orvane-new-*", ".Orvane-deferred-*"}, QDir::Files | QDir::Hidden),
+             QStringList());
+    QVERIFY(!QFile::exists(installation.workDir() + "/Orvane.err"));
 }
 
 void TestWine::replacesRunningProgram()

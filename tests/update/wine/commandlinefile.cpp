@@ -44,12 +44,14 @@ int main(int argc, char *argv[])
     copy.startDirectory = QString::fromLocal8Bit(argv[4]);
     copy.errorFile = QString::fromLocal8Bit(argv[5]);
     const qint64 chain = QCoreApplication::applicationPid();
+    // Named for this machine, as Orvane names them.
+    const QString host = Update::deferredCopyHost();
     const QString commandLine = Update::deferredCopyCommandLine(copy.copies.size(), false);
     QProcessEnvironment variables;
     for (const auto &variable : Update::deferredCopyVariables(
-             copy, chain, QString::fromLocal8Bit(argv[6]), QString::fromLocal8Bit(argv[7])))
+             copy, chain, QString::fromLocal8Bit(argv[6]), QString::fromLocal8Bit(argv[7]), host))
         variables.insert(variable.first, variable.second);
-    for (const auto &report : Update::deferredCopyReports(copy, chain)) {
+    for (const auto &report : Update::deferredCopyReports(copy, chain, host)) {
         if (Update::writeErrorFile(QString(report.first).remove(QStringLiteral("Z:")),
                                    report.second) != Installation::Ok)
             return 1;
