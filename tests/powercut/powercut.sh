@@ -29,7 +29,12 @@
 # After a cut: e2fsck -fy on the image (journal recovery, orphans and free
 # counts are expected, nothing else), then debugfs reads the files, and each
 # name is complete old, complete new, or broken (missing, empty, short,
-# mixed). It needs no root. docs/testing.md tells the rest.
+# mixed). Then, but for the control, the start after the cut: the saved
+# machine once more, on the checked image, starts Orvane once without
+# arguments in its installation (it finishes an interrupted update and hands
+# over to the installer) and unmounts the disk cleanly; the files are read
+# again, and every name must now hold the new version, or every name the
+# old one. It needs no root. docs/testing.md tells the rest.
 #
 # Usage: tests/powercut/powercut.sh BUILD-DIR [UPDATE CONTROL DEFERRED]
 #   the numbers of cut trials per mount option of the update, of the control,
@@ -73,6 +78,8 @@ writeback_ms=15000 harsh_writeback_ms=12000
 # Files and their directories; the deferred case holds BUSY of them.
 layout=(bin:20 lib:50 plugins/sqldrivers:30 share/translations:30 data:20)
 busy=(lib/file07.so)
+# The update's record, in the working directory: a start must not leave it.
+record_name=Orvane.journal
 
 missing() {
     if [ "${CI:-}" = true ]; then
@@ -349,24 +356,35 @@ echo "power-cut stage: guest linux-image-$abi, seed $seed, $jobs machines at onc
 # ---- one trial ----------------------------------------------------------
 # trial ID CASE OPTIONS EVENT DELAY-MS: restores the saved machine on a copy
 # of the test disk, runs the case, cuts DELAY-MS after the guest reported
-# EVENT ("-": no cut, the guest ends by itself), checks the disk. Writes
-# ID.result:
+# EVENT ("-": no cut, the guest ends by itself), checks the disk. Then, but
+# for the control, it restores the machine once more on the checked disk for
+# the start after the cut (one plain start of Orvane, then a clean unmount)
+# and judges the whole set. Writes ID.result:
 #   CASE OPTIONS STATE OLD NEW BROKEN LEFTOVER RUN-MS CUT-MS AFTER-THE-RUN
-# (RUN-MS: uncut, from EVENT to the run's end; CUT-MS: after EVENT)
-# and ID.broken (one broken name a line) and prints a line.
+#   SET START-OLD START-NEW START-BROKEN START-LEFTOVER RECORD START-MS
+# (RUN-MS: uncut, from EVENT to the run's end; CUT-MS: after EVENT; SET:
+# new, old or mixed after the start, the rest of that line as after the
+# cut; RECORD: whether the update's record was left; START-MS: the second
+# machine's life; "-" for the control), ID.broken (one broken name a line,
+# after the cut or after the start) and ID.mixed (the names that differ from
+# the others after the start), and prints a line.
 trial() {
     local id=$1 case_=$2 options=$3 event=$4 delay=$5
     local t=$run/$id cut=1 qemu_pid event_ms run_ms=- cut_ms=- after=-
     [ "$delay" != - ] || cut=0
     mkdir -p "$t"
     cp --reflink=auto --sparse=always "$base_img" "$t/disk.img"
-    # What reaches the serial port before the machine is restored is lost:
-    # empty lines first.
-    { printf '\n%.0s' {1..64}; echo "run $case_ $options $cut"; } >"$t/command"
-    "${machine[@]}" -drive "$(test_drive "$t/disk.img")" -serial stdio \
-        -incoming "exec:cat '$state'" <"$t/command" >"$t/console" 2>"$t/qemu.log" &
-    qemu_pid=$!
-    echo "$qemu_pid" >"$t/qemu.pid"
+    # start_machine COMMAND: restores the saved machine on the trial's disk
+    # and gives it the command.
+    start_machine() {
+        # What reaches the serial port before the machine is restored is
+        # lost: empty lines first.
+        { printf '\n%.0s' {1..64}; echo "$1"; } >"$t/command"
+        "${machine[@]}" -drive "$(test_drive "$t/disk.img")" -serial stdio \
+            -incoming "exec:cat '$state'" <"$t/command" >"$t/console" 2>"$t/qemu.log" &
+        qemu_pid=$!
+        echo "$qemu_pid" >"$t/qemu.pid"
+    }
     # seen EVENT: whether the guest has reported it.
     seen() { grep -q "^orvane-$1" "$t/console" 2>/dev/null; }
     # wait_event EVENT SECONDS: polls for it; notes when it came.
@@ -405,6 +423,68 @@ trial() {
         fi
         cat "$t.error"
     }
+    # judge: reads the installation out of the image and sorts each name
+    # into complete old, complete new or broken; sets new, old, broken
+    # (appended to ID.broken, with the words "after the start" once it ran),
+    # leftover and record. Fails when Orvane reported an error.
+    local new old broken leftover record
+    judge() {
+        local name state size old_size new_size
+        rm -rf "$t/out" "$t/Orvane.err"
+        mkdir -p "$t/out"
+        # shellcheck disable=SC2086 # the top directories, without blanks
+        debugfs -R "rdump $tops \"$t/out\"" "$t/disk.img" >"$t/debugfs" 2>&1
+        debugfs -R "dump /inst/workdir/Orvane.err \"$t/Orvane.err\"" "$t/disk.img" >/dev/null 2>&1 \
+            || true
+        if [ -s "$t/Orvane.err" ]; then
+            error "Orvane reported$1: $(tr -d '\r' <"$t/Orvane.err")"
+            return 1
+        fi
+        # Each name: complete old, complete new, or broken; the hashes in one go.
+        (cd "$t/out" && find . -type f -printf '%P %s\n') >"$t/sizes"
+        (cd "$t/out" && find . -type f -exec sha256sum -- {} + | sed 's|  \./| |') >"$t/hashes"
+        awk 'FILENAME == ARGV[1] { size[$1] = $2; next }
+             FILENAME == ARGV[2] { hash[$2] = $1; next }
+             { state = !($1 in size) ? "missing" : size[$1] == 0 ? "empty" : \
+                   hash[$1] == $4 && size[$1] == $5 ? "new" : hash[$1] == $2 && size[$1] == $3 ? "old" : \
+                   "other"
+               print $1, state, size[$1] + 0, $3, $5 }' "$t/sizes" "$t/hashes" "$run/expected" >"$t/states"
+        broken=0
+        while read -r name state size old_size new_size; do
+            case $state in
+            new | old) continue ;;
+            other)
+                # A beginning of either version, or something else.
+                if { [ "$size" -lt "$new_size" ] && cmp -s -n "$size" "$t/out/$name" "$inst/workdir/${name}_"; } \
+                    || { [ "$size" -lt "$old_size" ] && cmp -s -n "$size" "$t/out/$name" "$inst/$name"; }; then
+                    state=short
+                else
+                    state=mixed
+                fi
+                ;;
+            esac
+            echo "$name $state ($size bytes; old $old_size, new $new_size)$1" >>"$t.broken"
+            broken=$((broken + 1))
+        done <"$t/states"
+        new=$(grep -c ' new ' "$t/states" || true)
+        old=$(grep -c ' old ' "$t/states" || true)
+        leftover=$(find "$t/out" \( -name '.*.orvane-new-*' -o -name '.Orvane-deferred-*' \) | wc -l)
+        record=no
+        ! debugfs -R "ls -p /inst/workdir" "$t/disk.img" 2>/dev/null | grep -q "/$record_name/" \
+            || record=yes
+    }
+    # counts: the line's words for the counts judge set.
+    counts() {
+        local words="$new new, $old old, $broken broken"
+        if [ "$broken" != 0 ]; then
+            words+=" ($(grep "$1\$" "$t.broken" | cut -d' ' -f2 | sort | uniq -c \
+                | awk '{printf "%s%s %s", (NR > 1 ? ", " : ""), $1, $2}'))"
+        fi
+        [ "$leftover" = 0 ] || words+=", $leftover staged files left"
+        echo "$words"
+    }
+
+    start_machine "run $case_ $options $cut"
     if ! wait_event go 60; then
         error "the guest did not start the run"
         return 0
@@ -447,45 +527,9 @@ trial() {
         error "e2fsck repaired more than a crash leaves (exit code $code):$(printf '\n%s' "$(cat "$t/fsck.unexpected")")"
         return 0
     fi
-    mkdir -p "$t/out"
-    # shellcheck disable=SC2086 # the top directories, without blanks
-    debugfs -R "rdump $tops \"$t/out\"" "$t/disk.img" >"$t/debugfs" 2>&1
-    debugfs -R "dump /inst/workdir/Orvane.err \"$t/Orvane.err\"" "$t/disk.img" >/dev/null 2>&1 || true
-    if [ -s "$t/Orvane.err" ]; then
-        error "Orvane reported: $(tr -d '\r' <"$t/Orvane.err")"
-        return 0
-    fi
-    # Each name: complete old, complete new, or broken; the hashes in one go.
-    (cd "$t/out" && find . -type f -printf '%P %s\n') >"$t/sizes"
-    (cd "$t/out" && find . -type f -exec sha256sum -- {} + | sed 's|  \./| |') >"$t/hashes"
-    local name state size old_size new_size old new broken
-    awk 'FILENAME == ARGV[1] { size[$1] = $2; next }
-         FILENAME == ARGV[2] { hash[$2] = $1; next }
-         { state = !($1 in size) ? "missing" : size[$1] == 0 ? "empty" : \
-               hash[$1] == $4 && size[$1] == $5 ? "new" : hash[$1] == $2 && size[$1] == $3 ? "old" : \
-               "other"
-           print $1, state, size[$1] + 0, $3, $5 }' "$t/sizes" "$t/hashes" "$run/expected" >"$t/states"
     : >"$t.broken"
-    while read -r name state size old_size new_size; do
-        case $state in
-        new | old) continue ;;
-        other)
-            # A beginning of either version, or something else.
-            if { [ "$size" -lt "$new_size" ] && cmp -s -n "$size" "$t/out/$name" "$inst/workdir/${name}_"; } \
-                || { [ "$size" -lt "$old_size" ] && cmp -s -n "$size" "$t/out/$name" "$inst/$name"; }; then
-                state=short
-            else
-                state=mixed
-            fi
-            ;;
-        esac
-        echo "$name $state ($size bytes; old $old_size, new $new_size)" >>"$t.broken"
-    done <"$t/states"
-    new=$(grep -c ' new ' "$t/states" || true)
-    old=$(grep -c ' old ' "$t/states" || true)
-    broken=$(wc -l <"$t.broken")
-    local leftover
-    leftover=$(find "$t/out" \( -name '.*.orvane-new-*' -o -name '.Orvane-deferred-*' \) | wc -l)
+    : >"$t.mixed"
+    judge "" || return 0
     local line="trial $id ($case_, $options):"
     if [ "$cut" = 1 ]; then
         line+=" cut $(printf '%d.%02d' $((cut_ms / 1000)) $((cut_ms % 1000 / 10))) s after $event"
@@ -493,12 +537,59 @@ trial() {
     else
         line+=" uncut, $(printf '%d.%01d' $((run_ms / 1000)) $((run_ms % 1000 / 100))) s from $event to the end"
     fi
-    line+=": $new new, $old old, $broken broken"
-    if [ "$broken" != 0 ]; then
-        line+=" ($(cut -d' ' -f2 "$t.broken" | sort | uniq -c | awk '{printf "%s%s %s", (NR > 1 ? ", " : ""), $1, $2}'))"
+    line+=": $(counts "")"
+    local cut_counts="$old $new $broken $leftover $run_ms $cut_ms $after"
+    if [ "$case_" = control ]; then
+        result ok "$cut_counts - - - - - - -"
+        echo "$line"
+        rm -rf "$t"
+        return 0
     fi
-    [ "$leftover" = 0 ] || line+=", $leftover staged files left for the next run"
-    result ok "$old $new $broken $leftover $run_ms $cut_ms $after"
+
+    # The start after the cut, on the checked disk; it must leave it clean.
+    local start_ms
+    start_ms=$(now_ms)
+    mv "$t/console" "$t/console.run"
+    start_machine "run recover $options 0"
+    if ! wait_event finished 180; then
+        error "the start after the cut failed or did not end"
+        return 0
+    fi
+    if ! wait_event clean 60; then
+        error "the guest did not end cleanly after the start"
+        return 0
+    fi
+    wait "$qemu_pid" 2>/dev/null || true
+    rm -f "$t/qemu.pid"
+    start_ms=$(($(now_ms) - start_ms))
+    code=0
+    e2fsck -fn "$t/disk.img" >"$t/fsck" 2>&1 || code=$?
+    if [ "$code" != 0 ]; then
+        error "the disk was not clean after the start (e2fsck's exit code $code):$(printf '\n%s' "$(cat "$t/fsck")")"
+        return 0
+    fi
+    judge " after the start" || return 0
+    # The whole set: every name new, or every name old.
+    local set=mixed
+    if [ "$new" = "${#names[@]}" ]; then
+        set=new
+    elif [ "$old" = "${#names[@]}" ]; then
+        set=old
+    else
+        # The fewer of the two versions, and anything broken.
+        local fewer=new
+        [ "$old" -gt "$new" ] || fewer=old
+        awk -v fewer="$fewer" '$2 == fewer || ($2 != "new" && $2 != "old") { print $1, $2 }' \
+            "$t/states" >"$t.mixed"
+    fi
+    line+="; after a plain start: $(counts " after the start")"
+    case $set in
+    new) line+=" (all new)" ;;
+    old) line+=" (all old)" ;;
+    mixed) line+=" (a MIXED set)" ;;
+    esac
+    [ "$record" = no ] || line+=", the update's record LEFT"
+    result ok "$cut_counts $set $old $new $broken $leftover $record $start_ms"
     echo "$line"
     rm -rf "$t"
 }
@@ -537,6 +628,8 @@ for id in u0 c0 d0; do
     [ "$(field "$id" 3)" = ok ] || die "the uncut run $id failed"
     [ "$(field "$id" 5)" = "${#names[@]}" ] || die "the uncut run $id did not replace every file:
 $(cat "$run/$id.broken")"
+    [ "$id" = c0 ] || [ "$(field "$id" 11)" = new ] || die "the start after the uncut run $id left:
+$(cat "$run/$id.broken" "$run/$id.mixed")"
 done
 update_ms=$(field u0 8)
 control_ms=$(field c0 8)
@@ -572,38 +665,59 @@ run_trials "${plans[@]}"
 
 # ---- the verdict ---------------------------------------------------------
 failed=0
+# summary LABEL PATTERN: one line for the trials whose results match.
 summary() {
-    local label=$1 pattern=$2 files=0 trials=0 hit=0 errors=0 result
+    local label=$1 pattern=$2 files=0 trials=0 hit=0 errors=0 result fields
+    local both=0 all_new=0 all_old=0 mixed=0 records=0 sets=0
     for result in "$run"/$pattern.result; do
         [ -f "$result" ] || continue
         trials=$((trials + 1))
-        if [ "$(cut -d' ' -f3 "$result")" != ok ]; then
+        read -r -a fields <"$result"
+        if [ "${fields[2]}" != ok ]; then
             errors=$((errors + 1))
             continue
         fi
-        local b
-        b=$(cut -d' ' -f6 "$result")
-        files=$((files + b))
-        [ "$b" = 0 ] || hit=$((hit + 1))
+        files=$((files + fields[5]))
+        [ "${fields[5]}" = 0 ] || hit=$((hit + 1))
+        [ "${fields[3]}" = 0 ] || [ "${fields[4]}" = 0 ] || both=$((both + 1))
+        [ "${fields[10]}" = - ] || sets=$((sets + 1))
+        case ${fields[10]} in
+        new) all_new=$((all_new + 1)) ;;
+        old) all_old=$((all_old + 1)) ;;
+        mixed) mixed=$((mixed + 1)) ;;
+        esac
+        [ "${fields[15]}" != yes ] || records=$((records + 1))
     done
     printf '%s: %d trials, %d broken files' "$label" "$trials" "$files"
     [ "$hit" = 0 ] || printf ' (in %d trials)' "$hit"
+    if [ "$sets" != 0 ]; then
+        printf '; the cut left both versions in %d; after the start all new in %d, all old in %d, mixed in %d' \
+            "$both" "$all_new" "$all_old" "$mixed"
+        [ "$records" = 0 ] || printf ', the record left in %d' "$records"
+    fi
     [ "$errors" = 0 ] || printf ', %d trials failed to run' "$errors"
     echo
-    summary_files=$files summary_errors=$errors
+    summary_files=$files summary_errors=$errors summary_mixed=$mixed summary_records=$records
 }
 echo "== power-cut stage: results (seed $seed)"
 for plan in "update, default options:u[1-9]*" "update, $harsh:n[1-9]*" \
     "deferred copy, default options:d[1-9]*" "deferred copy, $harsh:e[1-9]*"; do
     summary "${plan%%:*}" "${plan#*:}"
-    if [ "$summary_files" != 0 ] || [ "$summary_errors" != 0 ]; then
+    if [ "$summary_files" != 0 ] || [ "$summary_errors" != 0 ] || [ "$summary_mixed" != 0 ] \
+        || [ "$summary_records" != 0 ]; then
         failed=1
     fi
 done
 for broken in "$run"/[unde]*.broken; do
     [ -s "$broken" ] || continue
-    echo "FAIL: broken after the cut in trial $(basename "$broken" .broken):"
+    echo "FAIL: broken in trial $(basename "$broken" .broken):"
     sed 's/^/  /' "$broken"
+done
+for mixed in "$run"/[unde]*.mixed; do
+    [ -s "$mixed" ] || continue
+    echo "FAIL: a mixed set after the start in trial $(basename "$mixed" .mixed), these differ from the rest:"
+    head -n 10 "$mixed" | sed 's/^/  /'
+    [ "$(wc -l <"$mixed")" -le 10 ] || echo "  and $(($(wc -l <"$mixed") - 10)) more"
 done
 summary "control, naive cp, $harsh" "c[1-9]*"
 if [ "$summary_errors" != 0 ]; then
@@ -611,6 +725,20 @@ if [ "$summary_errors" != 0 ]; then
 elif [ "$summary_files" = 0 ]; then
     echo "FAIL: the control broke no file: these cuts are too weak to prove anything"
     failed=1
+fi
+# The cost of the starts after the cuts: each a second machine.
+starts=0 start_total=0
+for result in "$run"/*.result; do
+    read -r -a fields <"$result"
+    if [ "${fields[2]}" != ok ] || [ "${fields[16]:--}" = - ]; then
+        continue
+    fi
+    starts=$((starts + 1)) start_total=$((start_total + fields[16]))
+done
+if [ "$starts" != 0 ]; then
+    start_average=$((start_total / starts))
+    echo "power-cut stage: $starts starts after the runs, $(printf '%d.%01d' $((start_average / 1000)) \
+        $((start_average % 1000 / 100))) s each on average"
 fi
 echo "power-cut stage: $((($(now_ms) - stage_start + 500) / 1000)) s in all"
 [ "$failed" = 0 ] || exit 1
