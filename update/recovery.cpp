@@ -74,9 +74,17 @@ void Finisher::finish(const RecordEntry &entry)
     const QString directory = directoryOf(entry.targetPath);
     if (!directory.isEmpty() && !m_directories.contains(directory))
         m_directories.append(directory);
-    if (!entry.stagedPath.isEmpty() && QFileInfo(entry.stagedPath).isFile()) {
-        giveName(entry.stagedPath, entry);
-        return;
+    // A staged file was flushed before the record was; one that is not the
+    // size of its source all the same (a disk that lost its write cache) is
+    // made again.
+    const QFileInfo staged(entry.stagedPath);
+    const QFileInfo source(entry.sourcePath);
+    if (!entry.stagedPath.isEmpty() && staged.isFile()) {
+        if (!source.isFile() || staged.size() == source.size()) {
+            giveName(entry.stagedPath, entry);
+            return;
+        }
+        QFile::remove(entry.stagedPath);
     }
     if (!sameContent(entry.targetPath, entry.sourcePath))
         copyAgain(entry);
@@ -207,7 +215,13 @@ void finishInterruptedUpdate(const QString &workDir, const QProcessEnvironment &
     QString reason;
     // Another run that holds the lock, or a deferred copy that runs, is the
     // update itself, which will finish.
-    if (takeLock(lock, lockPath, 0, &reason) != Lock::Held || recordedCopyRunsAt(recordPath))
+    if (takeLock(lock, lockPath, 0, &reason) != Lock::Held) {
+        Installation::logError("Error. An update cut short waits to be finished, but its lock is "
+                               "in use: ",
+                               recordPath);
+        return;
+    }
+    if (recordedCopyRunsAt(recordPath))
         return;
     const Recovery recovery = finishRecordedUpdate(workDir, removalWaitMs);
     for (const QString &line : recovery.diagnostics)

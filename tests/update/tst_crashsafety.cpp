@@ -220,20 +220,23 @@ void TestCrashSafety::interruptedUpdateIsFinished_data()
     QTest::addColumn<bool>("chainKilled"); // the first file held; its copy's shell killed
     QTest::addColumn<bool>("mayStayOld");  // cut before any target changed
     QTest::addColumn<QString>("starter");  // the program of the next start
+    QTest::addColumn<bool>("stagedCut");   // a staged file left short, as by a disk's lost cache
 
     // The record takes the first two renames (while staging, then ready).
     QTest::newRow("killed at the first replacing rename")
-        << "rename:signal=KILL:when=3" << false << false << "Orvane";
+        << "rename:signal=KILL:when=3" << false << false << "Orvane" << false;
     QTest::newRow("killed at a middle replacing rename")
-        << "rename:signal=KILL:when=22" << false << false << "Orvane";
+        << "rename:signal=KILL:when=22" << false << false << "Orvane" << false;
     QTest::newRow("killed at the last replacing rename")
-        << "rename:signal=KILL:when=42" << false << false << "Orvane";
+        << "rename:signal=KILL:when=42" << false << false << "Orvane" << false;
     QTest::newRow("killed while the staged files are flushed")
-        << "syncfs:signal=KILL" << false << true << "Orvane";
+        << "syncfs:signal=KILL" << false << true << "Orvane" << false;
     QTest::newRow("the deferred copy's shell killed while it waits")
-        << QString() << true << false << "Orvane";
+        << QString() << true << false << "Orvane" << false;
     QTest::newRow("killed at a middle replacing rename, the window's program starts next")
-        << "rename:signal=KILL:when=22" << false << false << "OrvanePaths";
+        << "rename:signal=KILL:when=22" << false << false << "OrvanePaths" << false;
+    QTest::newRow("killed at the first replacing rename, a staged file short")
+        << "rename:signal=KILL:when=3" << false << false << "Orvane" << true;
 }
 
 void TestCrashSafety::interruptedUpdateIsFinished()
@@ -242,6 +245,7 @@ void TestCrashSafety::interruptedUpdateIsFinished()
     QFETCH(bool, chainKilled);
     QFETCH(bool, mayStayOld);
     QFETCH(QString, starter);
+    QFETCH(bool, stagedCut);
 
     TempInstallation installation;
     QVERIFY(installation.isValid());
@@ -277,6 +281,11 @@ void TestCrashSafety::interruptedUpdateIsFinished()
     QVERIFY(QFileInfo::exists(recordPath(installation)));
     QVERIFY(!QFileInfo::exists(installation.workDir() + "/Hultrex-received.json"));
 
+    if (stagedCut) {
+        const QStringList staged = stagedFiles(installation.path());
+        QVERIFY(!staged.isEmpty());
+        QVERIFY(QFile::resize(staged.first(), 10));
+    }
     TempInstallation::Result next;
     if (starter == "OrvanePaths") {
         // Asked not to show its window again: it starts the installer at once.

@@ -191,7 +191,8 @@ void TestUpdateEnding::windowsPathLimit()
                                     {},
                                     "C:/w/Orvane.err",
                                     "C:/app/Orvane.exe",
-                                    startDirectory, {}};
+                                    startDirectory,
+                                    {}};
     QCOMPARE(Update::pathBeyondInterpreter(copy, 7), expected);
 }
 
