@@ -2,6 +2,8 @@
 // the Windows build, copied into a temporary installation beside the Windows
 // stand-in installer "Hultrex.exe", run as real processes in a Wine prefix of
 // their own on a virtual X display, with a Russian locale (code page 1251).
+// Built once per Windows build: WINE_LOADER and WINE_ARCH name the Wine that
+// runs it and the kind of prefix (the 32-bit build runs in a 32-bit prefix).
 //
 // Outside CI a missing tool skips the whole stage; with CI=true it fails.
 
@@ -142,11 +144,11 @@ private:
 void TestWine::initTestCase()
 {
     const bool inCi = qEnvironmentVariable("CI") == QLatin1String("true");
-    m_wine = tool(QStringLiteral("wine64"));
+    m_wine = tool(QStringLiteral(WINE_LOADER));
     m_wineserver = tool(QStringLiteral("wineserver"));
     QString missing;
     if (m_wine.isEmpty() || m_wineserver.isEmpty())
-        missing = QStringLiteral("wine64 is not installed");
+        missing = QStringLiteral(WINE_LOADER " is not installed");
     else if (!m_display.start(&missing))
         ;
     else if (QProcess::execute(QStringLiteral("locale"), {}) != 0)
@@ -162,6 +164,7 @@ void TestWine::initTestCase()
     QVERIFY(m_prefix.isValid());
     m_environment = QProcessEnvironment::systemEnvironment();
     m_environment.insert(QStringLiteral("WINEPREFIX"), m_prefix.path());
+    m_environment.insert(QStringLiteral("WINEARCH"), QStringLiteral(WINE_ARCH));
     m_environment.insert(QStringLiteral("WINEDEBUG"), QStringLiteral("-all"));
     // No Mono or Gecko installer is offered when the prefix is made.
     m_environment.insert(QStringLiteral("WINEDLLOVERRIDES"), QStringLiteral("mscoree,mshtml="));
@@ -260,6 +263,28 @@ void TestWine::executablesCarryResources()
     QVERIFY(icon.size() > 22);
     const quint32 offset = qFromLittleEndian<quint32>(icon.constData() + 18);
     QVERIFY(executable.contains(icon.mid(int(offset))));
+
+    // Built for the Windows of this prefix (the machine field of the PE
+    // header: x86 or x64) and importing nothing but that Windows' own
+    // libraries, every one of which its system directory holds.
+    const quint32 pe = qFromLittleEndian<quint32>(executable.constData() + 0x3C);
+    QCOMPARE(executable.mid(int(pe), 4), QByteArray("PE\0\0", 4));
+    const bool win32 = QLatin1String(WINE_ARCH) == QLatin1String("win32");
+    QCOMPARE(qFromLittleEndian<quint16>(executable.constData() + pe + 4),
+             quint16(win32 ? 0x14C : 0x8664));
+    QProcess objdump;
+    objdump.start(QStringLiteral("x86_64-w64-mingw32-objdump"), {QStringLiteral("-p"), program});
+    QVERIFY(objdump.waitForFinished(60000));
+    QCOMPARE(objdump.exitCode(), 0);
+    QStringList imports;
+    const QRegularExpression dllName(QStringLiteral("DLL Name: (\\S+)"));
+    for (auto match = dllName.globalMatch(QString::fromLatin1(objdump.readAllStandardOutput()));
+         match.hasNext();)
+        imports.append(match.next().captured(1));
+    QVERIFY(imports.contains(QStringLiteral("KERNEL32.dll"), Qt::CaseInsensitive));
+    for (const QString &library : imports)
+        QVERIFY2(QFile::exists(m_prefix.path() + "/drive_c/windows/system32/" + library.toLower()),
+                 qPrintable(library));
 }
 
 void TestWine::handOverArguments_data()
