@@ -44,10 +44,11 @@ as_root()
 }
 
 # install_packages PACKAGE...: installs whichever of them are missing. A
-# package named NAME:i386 first adds that architecture to the machine.
+# package named NAME:i386 first adds that architecture to the machine; such
+# packages are installed after the others.
 install_packages()
 {
-    local missing=() package foreign=0
+    local missing=() native=() foreign=() package
     for package in "$@"; do
         dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
             || missing+=("$package")
@@ -55,19 +56,25 @@ install_packages()
     ((${#missing[@]})) || return 0
     echo "Installing: ${missing[*]}"
     for package in "${missing[@]}"; do
-        case $package in *:i386) foreign=1 ;; esac
+        case $package in
+            *:i386) foreign+=("$package") ;;
+            *) native+=("$package") ;;
+        esac
     done
-    if ((foreign)) && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    if ((${#foreign[@]})) && ! dpkg --print-foreign-architectures | grep -qx i386; then
         as_root dpkg --add-architecture i386
     fi
     # One index that cannot be fetched (a mirror half-way through a sync)
-    # need not stop the install: apt says what it lacks below if it matters.
+    # need not stop the install: apt says below what it lacks if it matters.
     as_root apt-get update ||
         echo "Not every package index could be fetched; installing from those that were" >&2
+    if ((${#native[@]})); then
+        as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
+            "${native[@]}"
+    fi
+    ((${#foreign[@]})) || return 0
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
-        "${missing[@]}" && return 0
-    ((foreign)) || return 1
-    install_with_matching_architectures "${missing[@]}"
+        "${foreign[@]}" || install_with_matching_architectures "${foreign[@]}"
 }
 
 # install_with_matching_architectures PACKAGE...: installs them taking every
