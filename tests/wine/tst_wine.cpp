@@ -17,6 +17,22 @@ namespace {
 
 const QString russianLocale = QStringLiteral("ru_RU.UTF-8");
 
+// Whether the locale that gives Wine code page 1251 is there: without it
+// Wine reads every non-ASCII command line, variable and title as ASCII.
+bool hasRussianLocale()
+{
+    QProcess locales;
+    locales.start(QStringLiteral("locale"), {QStringLiteral("-a")});
+    if (!locales.waitForFinished(30000) || locales.exitCode() != 0)
+        return false;
+    const QString wanted = QString(russianLocale).remove(QLatin1Char('-')).toLower();
+    const QStringList known = QString::fromLocal8Bit(locales.readAllStandardOutput())
+                                  .toLower()
+                                  .remove(QLatin1Char('-'))
+                                  .split(QLatin1Char('\n'));
+    return known.contains(wanted);
+}
+
 // A tool of the stage: found on PATH or where Debian's wine package puts it.
 QString tool(const QString &name)
 {
@@ -151,8 +167,9 @@ void TestWine::initTestCase()
         missing = QStringLiteral(WINE_LOADER " is not installed");
     else if (!m_display.start(&missing))
         ;
-    else if (QProcess::execute(QStringLiteral("locale"), {}) != 0)
-        missing = QStringLiteral("no locale tool");
+    else if (!hasRussianLocale())
+        missing = QStringLiteral("no locale ") + russianLocale +
+                  QStringLiteral(" (localedef -i ru_RU -f UTF-8 ru_RU.UTF-8 makes it)");
     if (!missing.isEmpty()) {
         if (inCi)
             QFAIL(qPrintable(missing));
