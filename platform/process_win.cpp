@@ -43,7 +43,7 @@ namespace {
 
 // A directory the system names through one of its calls that take a buffer
 // and return the length.
-QString systemPath(UINT (*call)(LPWSTR, UINT))
+QString systemPath(UINT(WINAPI *call)(LPWSTR, UINT))
 {
     wchar_t buffer[MAX_PATH];
     const UINT length = call(buffer, MAX_PATH);

@@ -13,9 +13,11 @@ ORVANE_BUILD_PACKAGES=(
 )
 # What the tests and checks need on top: Qt 6, the sanitizer and fuzzing
 # compilers, the style tools, a virtual X display with X resources for the
-# desktop's scale, MinGW-w64 with Wine for the Windows parts, with fonts
-# that stand in for Windows' dialog fonts, and for the power-cut stage QEMU,
-# a static BusyBox for the guest, cpio for its initramfs and the ext4 tools.
+# desktop's scale, MinGW-w64 (64-bit and 32-bit) with Wine for the Windows
+# parts (wine32 is an i386 package: the machine gains that architecture),
+# with fonts that stand in for Windows' dialog fonts, and for the power-cut
+# stage QEMU, a static BusyBox for the guest, cpio for its initramfs and the
+# ext4 tools.
 # shellcheck disable=SC2034
 ORVANE_TEST_PACKAGES=(
     pkg-config python3
@@ -24,6 +26,7 @@ ORVANE_TEST_PACKAGES=(
     clang libclang-rt-14-dev clang-format clang-tidy shellcheck
     xvfb xdotool x11-xserver-utils strace locales
     binutils-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine64
+    binutils-mingw-w64-i686 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix wine32:i386
     fonts-liberation
     dpkg-dev make perl
     qemu-system-x86 busybox-static cpio e2fsprogs
@@ -40,19 +43,57 @@ as_root()
     fi
 }
 
-# install_packages PACKAGE...: installs whichever of them are missing.
+# install_packages PACKAGE...: installs whichever of them are missing. A
+# package named NAME:i386 first adds that architecture to the machine; such
+# packages are installed after the others.
 install_packages()
 {
-    local missing=() package
+    local missing=() native=() foreign=() package
     for package in "$@"; do
         dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
             || missing+=("$package")
     done
     ((${#missing[@]})) || return 0
     echo "Installing: ${missing[*]}"
-    as_root apt-get update
+    for package in "${missing[@]}"; do
+        case $package in
+            *:i386) foreign+=("$package") ;;
+            *) native+=("$package") ;;
+        esac
+    done
+    if ((${#foreign[@]})) && ! dpkg --print-foreign-architectures | grep -qx i386; then
+        as_root dpkg --add-architecture i386
+    fi
+    # One index that cannot be fetched (a mirror half-way through a sync)
+    # need not stop the install: apt says below what it lacks if it matters.
+    as_root apt-get update ||
+        echo "Not every package index could be fetched; installing from those that were" >&2
+    if ((${#native[@]})); then
+        as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
+            "${native[@]}"
+    fi
+    ((${#foreign[@]})) || return 0
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
-        "${missing[@]}"
+        "${foreign[@]}" || install_with_matching_architectures "${foreign[@]}"
+}
+
+# install_with_matching_architectures PACKAGE...: installs them taking every
+# package from the release itself rather than its updates. A library that
+# both architectures carry must be of one version in both; when the i386
+# index of the updates is missing, the release is where both versions are.
+# The machine's amd64 libraries move to the release's versions with it.
+install_with_matching_architectures()
+{
+    local preferences code=0
+    preferences=$(mktemp)
+    printf 'Package: *\nPin: release n=%s\nPin-Priority: 1001\n' \
+        "$(sed -n 's/^VERSION_CODENAME=//p' /etc/os-release)" >"$preferences"
+    chmod 644 "$preferences"
+    echo "Installing again with the release's own versions for both architectures" >&2
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
+        --allow-downgrades -o Dir::Etc::Preferences="$preferences" "$@" || code=$?
+    rm -f "$preferences"
+    return "$code"
 }
 
 # configure DIR [CMAKE-OPTION...]: configures the project in DIR.

@@ -2,6 +2,8 @@
 // the Windows build, copied into a temporary installation beside the Windows
 // stand-in installer "Hultrex.exe", run as real processes in a Wine prefix of
 // their own on a virtual X display, with a Russian locale (code page 1251).
+// Built once per Windows build: WINE_LOADER and WINE_ARCH name the Wine that
+// runs it and the kind of prefix (the 32-bit build runs in a 32-bit prefix).
 //
 // Outside CI a missing tool skips the whole stage; with CI=true it fails.
 
@@ -16,6 +18,22 @@
 namespace {
 
 const QString russianLocale = QStringLiteral("ru_RU.UTF-8");
+
+// Whether the locale that gives Wine code page 1251 is there: without it
+// Wine reads every non-ASCII command line, variable and title as ASCII.
+bool hasRussianLocale()
+{
+    QProcess locales;
+    locales.start(QStringLiteral("locale"), {QStringLiteral("-a")});
+    if (!locales.waitForFinished(30000) || locales.exitCode() != 0)
+        return false;
+    const QString wanted = QString(russianLocale).remove(QLatin1Char('-')).toLower();
+    const QStringList known = QString::fromLocal8Bit(locales.readAllStandardOutput())
+                                  .toLower()
+                                  .remove(QLatin1Char('-'))
+                                  .split(QLatin1Char('\n'));
+    return known.contains(wanted);
+}
 
 // A tool of the stage: found on PATH or where Debian's wine package puts it.
 QString tool(const QString &name)
@@ -149,15 +167,16 @@ private:
 void TestWine::initTestCase()
 {
     const bool inCi = qEnvironmentVariable("CI") == QLatin1String("true");
-    m_wine = tool(QStringLiteral("wine64"));
+    m_wine = tool(QStringLiteral(WINE_LOADER));
     m_wineserver = tool(QStringLiteral("wineserver"));
     QString missing;
     if (m_wine.isEmpty() || m_wineserver.isEmpty())
-        missing = QStringLiteral("wine64 is not installed");
+        missing = QStringLiteral(WINE_LOADER " is not installed");
     else if (!m_display.start(&missing))
         ;
-    else if (QProcess::execute(QStringLiteral("locale"), {}) != 0)
-        missing = QStringLiteral("no locale tool");
+    else if (!hasRussianLocale())
+        missing = QStringLiteral("no locale ") + russianLocale +
+                  QStringLiteral(" (localedef -i ru_RU -f UTF-8 ru_RU.UTF-8 makes it)");
     if (!missing.isEmpty()) {
         if (inCi)
             QFAIL(qPrintable(missing));
@@ -169,6 +188,7 @@ void TestWine::initTestCase()
     QVERIFY(m_prefix.isValid());
     m_environment = QProcessEnvironment::systemEnvironment();
     m_environment.insert(QStringLiteral("WINEPREFIX"), m_prefix.path());
+    m_environment.insert(QStringLiteral("WINEARCH"), QStringLiteral(WINE_ARCH));
     m_environment.insert(QStringLiteral("WINEDEBUG"), QStringLiteral("-all"));
     // No Mono or Gecko installer is offered when the prefix is made.
     m_environment.insert(QStringLiteral("WINEDLLOVERRIDES"), QStringLiteral("mscoree,mshtml="));
@@ -267,6 +287,28 @@ void TestWine::executablesCarryResources()
     QVERIFY(icon.size() > 22);
     const quint32 offset = qFromLittleEndian<quint32>(icon.constData() + 18);
     QVERIFY(executable.contains(icon.mid(int(offset))));
+
+    // Built for the Windows of this prefix (the machine field of the PE
+    // header: x86 or x64) and importing nothing but that Windows' own
+    // libraries, every one of which its system directory holds.
+    const quint32 pe = qFromLittleEndian<quint32>(executable.constData() + 0x3C);
+    QCOMPARE(executable.mid(int(pe), 4), QByteArray("PE\0\0", 4));
+    const bool win32 = QLatin1String(WINE_ARCH) == QLatin1String("win32");
+    QCOMPARE(qFromLittleEndian<quint16>(executable.constData() + pe + 4),
+             quint16(win32 ? 0x14C : 0x8664));
+    QProcess objdump;
+    objdump.start(QStringLiteral("x86_64-w64-mingw32-objdump"), {QStringLiteral("-p"), program});
+    QVERIFY(objdump.waitForFinished(60000));
+    QCOMPARE(objdump.exitCode(), 0);
+    QStringList imports;
+    const QRegularExpression dllName(QStringLiteral("DLL Name: (\\S+)"));
+    for (auto match = dllName.globalMatch(QString::fromLatin1(objdump.readAllStandardOutput()));
+         match.hasNext();)
+        imports.append(match.next().captured(1));
+    QVERIFY(imports.contains(QStringLiteral("KERNEL32.dll"), Qt::CaseInsensitive));
+    for (const QString &library : imports)
+        QVERIFY2(QFile::exists(m_prefix.path() + "/drive_c/windows/system32/" + library.toLower()),
+                 qPrintable(library));
 }
 
 void TestWine::handOverArguments_data()

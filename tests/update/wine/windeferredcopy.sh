@@ -6,7 +6,9 @@
 # target and start the program again. The Qt-free replacement is checked the
 # same way where no Orvane.exe can make it fail: the old file gets its name
 # back when its new version cannot take it. Outside CI a missing tool skips the
-# check (exit code 77); in CI it fails.
+# check (exit code 77); in CI it fails. For the 32-bit check MINGW_CXX names
+# the 32-bit compiler, ORVANE_WINE the 32-bit loader "wine" and WINEARCH is
+# win32.
 # Usage: windeferredcopy.sh COMMANDLINEFILE-HELPER PROJECT-SOURCE-DIR
 set -euo pipefail
 helper=$1
@@ -22,9 +24,10 @@ missing() {
 }
 cxx=${MINGW_CXX:-x86_64-w64-mingw32-g++-posix}
 command -v "$cxx" >/dev/null || missing "$cxx"
-wine=$(command -v wine64 || true)
-[ -n "$wine" ] || [ ! -x /usr/lib/wine/wine64 ] || wine=/usr/lib/wine/wine64
-[ -n "$wine" ] || missing wine64
+loader=${ORVANE_WINE:-wine64}
+wine=$(command -v "$loader" || true)
+[ -n "$wine" ] || [ ! -x "/usr/lib/wine/$loader" ] || wine=/usr/lib/wine/$loader
+[ -n "$wine" ] || missing "$loader"
 wineserver=$(dirname "$wine")/wineserver
 [ -x "$wineserver" ] || wineserver=$(command -v wineserver || true)
 [ -n "$wineserver" ] || missing wineserver
