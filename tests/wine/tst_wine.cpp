@@ -470,6 +470,18 @@ void TestWine::cannotEnterWorkDir()
     QProcessEnvironment environment = m_environment;
     environment.insert("HOME", home.path());
     environment.insert("WINEPREFIX", home.path() + "/prefix");
+    // That user's prefix is made first: making one takes longer than a run
+    // may (with 32-bit Wine beside, a 64-bit prefix gets both halves).
+    QProcess boot;
+    boot.setProcessEnvironment(environment);
+    boot.start(unprivilegedWrapper().first(),
+               unprivilegedWrapper().mid(1) + QStringList{m_wine, "wineboot", "--init"});
+    QVERIFY(boot.waitForFinished(180000));
+    QProcess settle;
+    settle.setProcessEnvironment(environment);
+    settle.start(unprivilegedWrapper().first(),
+                 unprivilegedWrapper().mid(1) + QStringList{m_wineserver, "-w"});
+    QVERIFY(settle.waitForFinished(180000));
 
     const TempInstallation::Result result = installation.run(
         {"a"}, environment, QString(), unprivilegedWrapper() + QStringList{m_wine});
