@@ -259,35 +259,6 @@ bool syncDirectory(const QString &path, QString *reason)
     return synced;
 }
 
-int lockFile(const QString &path, bool *heldByOther, QString *reason)
-{
-    *heldByOther = false;
-    const QByteArray name = QFile::encodeName(path);
-    constexpr int flags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
-    // For writing where that is allowed: a file share grants an exclusive
-    // lock to a writer only. A file of another user's may allow reading alone.
-    int descriptor = ::open(name.constData(), O_RDWR | flags);
-    if (descriptor < 0 && errno == EACCES)
-        descriptor = ::open(name.constData(), O_RDONLY | flags);
-    if (descriptor < 0) {
-        *reason = errno == ELOOP ? notRegularFileText() : errorText(errno);
-        return -1;
-    }
-    struct stat status;
-    int error = ENOTSUP;
-    if (::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode)) {
-        if (::flock(descriptor, LOCK_EX | LOCK_NB) == 0)
-            return descriptor;
-        error = errno;
-        *heldByOther = error == EWOULDBLOCK;
-        *reason = errorText(error);
-    } else {
-        *reason = notRegularFileText();
-    }
-    ::close(descriptor);
-    return -1;
-}
-
 QString isDirectoryText()
 {
     return errorText(EISDIR);
@@ -323,6 +294,24 @@ int tryFlock(int descriptor, int operation)
 }
 
 } // namespace
+
+int lockFile(const QString &path, bool *heldByOther, QString *reason)
+{
+    *heldByOther = false;
+    bool writable = false;
+    const int descriptor = openForLock(QFile::encodeName(path), &writable);
+    if (descriptor < 0) {
+        *reason = errno == EINVAL || errno == ELOOP ? notRegularFileText() : errorText(errno);
+        return -1;
+    }
+    if (tryFlock(descriptor, LOCK_EX) == 0)
+        return descriptor;
+    const int error = errno;
+    *heldByOther = error == EWOULDBLOCK;
+    *reason = errorText(error);
+    ::close(descriptor);
+    return -1;
+}
 
 FileLock fileLockState(const QString &path)
 {
