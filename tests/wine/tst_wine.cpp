@@ -383,9 +383,8 @@ void TestWine::workpath()
 
 void TestWine::installerCannotStart_data()
 {
-    QTest::addColumn<QString>("program");
-    QTest::newRow("Orvane") << ORVANE_EXE;
-    QTest::newRow("OrvanePaths, not to be asked again") << ORVANEPATHS_EXE;
+    // Both programs, as for the environment.
+    unicodeEnvironment_data();
 }
 
 // No installer: the log says so with the system's reason, and the exit code
