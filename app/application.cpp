@@ -5,7 +5,7 @@
 #include <QLibraryInfo>
 #include <QTranslator>
 
-namespace Startup {
+namespace App {
 
 static const char platformVariable[] = "QT_QPA_PLATFORM";
 
@@ -82,4 +82,4 @@ QTranslator *installQtTranslation(const QLocale &locale, const QStringList &dire
     return nullptr;
 }
 
-} // namespace Startup
+} // namespace App

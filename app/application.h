@@ -1,5 +1,5 @@
-#ifndef ORVANE_APPLICATION_H
-#define ORVANE_APPLICATION_H
+#ifndef ORVANE_APP_APPLICATION_H
+#define ORVANE_APP_APPLICATION_H
 
 #include <QApplication>
 #include <QLocale>
@@ -7,7 +7,7 @@
 
 class QTranslator;
 
-namespace Startup {
+namespace App {
 
 // Whether a program may show a window. One that never does needs no display.
 enum class Windows { None, MayShow };
@@ -79,6 +79,6 @@ QStringList qtTranslationDirectories();
 QTranslator *installQtTranslation(const QLocale &locale = QLocale(),
                                   const QStringList &directories = qtTranslationDirectories());
 
-} // namespace Startup
+} // namespace App
 
-#endif // ORVANE_APPLICATION_H
+#endif // ORVANE_APP_APPLICATION_H

@@ -1,5 +1,5 @@
-#ifndef ORVANE_HANDOVER_H
-#define ORVANE_HANDOVER_H
+#ifndef ORVANE_APP_HANDOVER_H
+#define ORVANE_APP_HANDOVER_H
 
 #include "installation/exitcode.h"
 
@@ -21,4 +21,4 @@ Installation::ExitCode run(const QStringList &arguments, const QProcessEnvironme
 
 } // namespace HandOver
 
-#endif // ORVANE_HANDOVER_H
+#endif // ORVANE_APP_HANDOVER_H

@@ -11,7 +11,7 @@
 int main(int argc, char *argv[])
 {
     // Takes Qt's own options out of argc and argv first.
-    Startup::Application app(argc, argv, Startup::Windows::None);
+    App::Application app(argc, argv, App::Windows::None);
 
     Startup::Context context;
     const Installation::ExitCode prepared = Startup::prepareProcess(&context);

@@ -18,7 +18,7 @@ int main(int argc, char *argv[])
     // Without a display the application comes up all the same: the user who
     // asked not to be asked again still gets the installer, and everybody
     // else a message instead of an abort.
-    Startup::Application app(argc, argv, Startup::Windows::MayShow);
+    App::Application app(argc, argv, App::Windows::MayShow);
 
     Startup::Context context;
     const Installation::ExitCode prepared = Startup::prepareProcess(&context);
@@ -37,7 +37,7 @@ int main(int argc, char *argv[])
     }
     // Qt's own dialogs (the directory dialog behind "Добавить") in the
     // user's language; only here, where a window is shown.
-    Startup::installQtTranslation();
+    App::installQtTranslation();
     window.show();
     // Asked for by the tests of display scaling, once the window is up: the
     // scale it is drawn at and the texts that do not fit.

@@ -1,5 +1,5 @@
-#ifndef ORVANE_STARTUP_H
-#define ORVANE_STARTUP_H
+#ifndef ORVANE_APP_STARTUP_H
+#define ORVANE_APP_STARTUP_H
 
 #include "installation/exitcode.h"
 
@@ -43,4 +43,4 @@ Installation::ExitCode prepareProcess(Context *context);
 
 } // namespace Startup
 
-#endif // ORVANE_STARTUP_H
+#endif // ORVANE_APP_STARTUP_H

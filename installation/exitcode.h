@@ -1,5 +1,5 @@
-#ifndef ORVANE_EXITCODE_H
-#define ORVANE_EXITCODE_H
+#ifndef ORVANE_INSTALLATION_EXITCODE_H
+#define ORVANE_INSTALLATION_EXITCODE_H
 
 // The exit codes of all of the installation's programs. There is no 4.
 namespace Installation {
@@ -16,4 +16,4 @@ enum ExitCode {
 
 } // namespace Installation
 
-#endif // ORVANE_EXITCODE_H
+#endif // ORVANE_INSTALLATION_EXITCODE_H

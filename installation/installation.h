@@ -1,5 +1,5 @@
-#ifndef ORVANE_INSTALLATION_H
-#define ORVANE_INSTALLATION_H
+#ifndef ORVANE_INSTALLATION_INSTALLATION_H
+#define ORVANE_INSTALLATION_INSTALLATION_H
 
 #include <QByteArray>
 #include <QProcessEnvironment>
@@ -36,4 +36,4 @@ void logError(const char *text, const QString &detail);
 
 } // namespace Installation
 
-#endif // ORVANE_INSTALLATION_H
+#endif // ORVANE_INSTALLATION_INSTALLATION_H

@@ -1,5 +1,5 @@
-#ifndef ORVANE_FILEREPLACE_WIN_P_H
-#define ORVANE_FILEREPLACE_WIN_P_H
+#ifndef ORVANE_PLATFORM_FILEREPLACE_WIN_P_H
+#define ORVANE_PLATFORM_FILEREPLACE_WIN_P_H
 
 // Replacing an installed file in one step on Windows, in the Windows API's
 // own terms; files_win.cpp turns the error codes into texts. Free of Qt, so
@@ -31,4 +31,4 @@ bool flushFileWin(const wchar_t *path, unsigned long *error);
 
 } // namespace Platform
 
-#endif // ORVANE_FILEREPLACE_WIN_P_H
+#endif // ORVANE_PLATFORM_FILEREPLACE_WIN_P_H

@@ -68,7 +68,7 @@ bool writeFileInOneStep(const QString &path, const QByteArray &content, QString 
     if (descriptor < 0)
         return false;
     const bool written = writeAll(descriptor, content.constData(), content.size(), reason) &&
-                         syncFile(descriptor, reason);
+                         flushFile(descriptor, reason);
     QString closeReason;
     const bool closed = closeFile(descriptor, &closeReason);
     if (written && !closed)

@@ -44,7 +44,7 @@ bool writeAll(int descriptor, const char *data, qint64 size, QString *reason);
 
 // Writes what the system holds of the open file through to the disk (fsync,
 // FlushFileBuffers).
-bool syncFile(int descriptor, QString *reason);
+bool flushFile(int descriptor, QString *reason);
 
 // Closes the descriptor; a failure that the close reports (a file system
 // that writes late) gets the system's text in *reason.
@@ -109,7 +109,7 @@ bool flushFiles(const QStringList &paths, QString *reason, QStringList *unflushe
 // Makes the names that directory gained survive a power cut; a no-op where
 // the file system does that with the rename itself. On failure *reason gets
 // the system's text.
-bool syncDirectory(const QString &path, QString *reason);
+bool flushDirectory(const QString &path, QString *reason);
 
 // Opens the regular file at path (never through a link, never waiting for a
 // FIFO) and takes an exclusive lock on it without waiting. The lock lasts for

@@ -110,7 +110,7 @@ bool writeAll(int descriptor, const char *data, qint64 size, QString *reason)
     return true;
 }
 
-bool syncFile(int descriptor, QString *reason)
+bool flushFile(int descriptor, QString *reason)
 {
     if (::fsync(descriptor) == 0)
         return true;
@@ -244,7 +244,7 @@ bool flushFiles(const QStringList &paths, QString *reason, QStringList *unflushe
     return missed.isEmpty();
 }
 
-bool syncDirectory(const QString &path, QString *reason)
+bool flushDirectory(const QString &path, QString *reason)
 {
     const int descriptor =
         ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -116,7 +116,7 @@ bool writeAll(int descriptor, const char *data, qint64 size, QString *reason)
     return true;
 }
 
-bool syncFile(int descriptor, QString *reason)
+bool flushFile(int descriptor, QString *reason)
 {
     if (FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(descriptor))))
         return true;
@@ -208,7 +208,7 @@ bool flushFiles(const QStringList &paths, QString *reason, QStringList *unflushe
     return missed.isEmpty();
 }
 
-bool syncDirectory(const QString &, QString *)
+bool flushDirectory(const QString &, QString *)
 {
     // The move is written through (MOVEFILE_WRITE_THROUGH): the new name is on
     // the disk when it returns.

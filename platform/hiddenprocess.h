@@ -1,5 +1,5 @@
-#ifndef ORVANE_HIDDENPROCESS_H
-#define ORVANE_HIDDENPROCESS_H
+#ifndef ORVANE_PLATFORM_HIDDENPROCESS_H
+#define ORVANE_PLATFORM_HIDDENPROCESS_H
 
 // Starting a command line hidden through the Windows API. Kept free of Qt so
 // that the Windows test driver compiles it on its own with MinGW-w64.
@@ -35,4 +35,4 @@ bool startHiddenCommandLine(const wchar_t *commandLine, std::size_t length,
 
 } // namespace Platform
 
-#endif // ORVANE_HIDDENPROCESS_H
+#endif // ORVANE_PLATFORM_HIDDENPROCESS_H

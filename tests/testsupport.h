@@ -1,5 +1,5 @@
-#ifndef ORVANE_TESTSUPPORT_H
-#define ORVANE_TESTSUPPORT_H
+#ifndef ORVANE_TESTS_TESTSUPPORT_H
+#define ORVANE_TESTS_TESTSUPPORT_H
 
 #include "update/deferredcopy.h"
 
@@ -242,4 +242,4 @@ private:
             QSKIP(qPrintable(why));                                                                \
     } while (false)
 
-#endif // ORVANE_TESTSUPPORT_H
+#endif // ORVANE_TESTS_TESTSUPPORT_H

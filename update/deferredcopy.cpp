@@ -60,7 +60,7 @@ QStringList notCopied(const CopyList &copies, int from)
 {
     QStringList messages;
     for (int i = from; i < copies.size(); ++i)
-        messages.append(cannotCopyMessage(copies.at(i).second, QString()));
+        messages.append(cannotCopyMessage(copies.at(i).source, QString()));
     return messages;
 }
 
@@ -186,10 +186,10 @@ VariableList deferredCopyVariables(const DeferredCopy &copy, qint64 chainNumber,
     int n = 0;
     for (const auto &file : copy.copies) {
         const QString number = QString::number(++n);
-        variables.append({QStringLiteral("ORVANE_S") + number, file.second});
+        variables.append({QStringLiteral("ORVANE_S") + number, file.source});
         variables.append(
-            {QStringLiteral("ORVANE_N") + number, temporaryPath(file.first, chain, n)});
-        variables.append({QStringLiteral("ORVANE_T") + number, file.first});
+            {QStringLiteral("ORVANE_N") + number, temporaryPath(file.target, chain, n)});
+        variables.append({QStringLiteral("ORVANE_T") + number, file.target});
     }
     variables.append({QStringLiteral("ORVANE_D"), copy.startDirectory});
     if (!copy.recordFile.isEmpty())
@@ -261,7 +261,7 @@ QStringList deferredCopyShellArguments(const DeferredCopy &copy, const QString &
                           copy.recordFile};
     const QStringList messages = notCopied(copy.copies, 0);
     for (int i = 0; i < copy.copies.size(); ++i)
-        arguments << copy.copies.at(i).second << copy.copies.at(i).first << messages.at(i);
+        arguments << copy.copies.at(i).source << copy.copies.at(i).target << messages.at(i);
     return arguments;
 }
 

@@ -1,5 +1,5 @@
-#ifndef ORVANE_DEFERREDCOPY_H
-#define ORVANE_DEFERREDCOPY_H
+#ifndef ORVANE_UPDATE_DEFERREDCOPY_H
+#define ORVANE_UPDATE_DEFERREDCOPY_H
 
 #include <QList>
 #include <QPair>
@@ -16,8 +16,21 @@
 // chain: the later copies and the restart do not happen.
 namespace Update {
 
-// Files still to be copied, in order: (target path, source path).
-using CopyList = QList<QPair<QString, QString>>;
+// A file still to be copied: its new version at source takes the name target.
+struct FileCopy
+{
+    QString target;
+    QString source;
+
+    friend bool operator==(const FileCopy &a, const FileCopy &b)
+    {
+        return a.target == b.target && a.source == b.source;
+    }
+    friend bool operator!=(const FileCopy &a, const FileCopy &b) { return !(a == b); }
+};
+
+// Files still to be copied, in order.
+using CopyList = QList<FileCopy>;
 
 // Environment variables, in order: (name, value).
 using VariableList = QList<QPair<QString, QString>>;
@@ -25,7 +38,7 @@ using VariableList = QList<QPair<QString, QString>>;
 // What the deferred copy is to do, and what it reports.
 struct DeferredCopy
 {
-    CopyList copies;         // (target, source), in order
+    CopyList copies;         // in order
     QStringList otherErrors; // failures no copy mends, reported once the copies have run
     QString errorFile;       // where failures are reported, opened in the editor
     QString restartProgram;  // started without arguments once every copy is made
@@ -169,4 +182,4 @@ bool recordedCopyRuns(const QString &recordPath, const QString &host, qint64 wri
 
 } // namespace Update
 
-#endif // ORVANE_DEFERREDCOPY_H
+#endif // ORVANE_UPDATE_DEFERREDCOPY_H

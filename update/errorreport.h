@@ -1,5 +1,5 @@
-#ifndef ORVANE_ERRORREPORT_H
-#define ORVANE_ERRORREPORT_H
+#ifndef ORVANE_UPDATE_ERRORREPORT_H
+#define ORVANE_UPDATE_ERRORREPORT_H
 
 #include "installation/exitcode.h"
 
@@ -37,4 +37,4 @@ Installation::ExitCode writeErrorFile(const QString &path, const QStringList &er
 
 } // namespace Update
 
-#endif // ORVANE_ERRORREPORT_H
+#endif // ORVANE_UPDATE_ERRORREPORT_H

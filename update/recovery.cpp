@@ -93,7 +93,7 @@ void Finisher::finish(const RecordEntry &entry)
 bool Finisher::giveName(const QString &stagedPath, const RecordEntry &entry)
 {
     QString reason;
-    if (!replaceStagedFile(stagedPath, entry.targetPath, m_waitMs, removalAttempts, &reason)) {
+    if (!replaceStagedFile(stagedPath, entry.targetPath, m_waitMs, renameAttempts, &reason)) {
         QFile::remove(stagedPath);
         m_outcome.errors.append(cannotRemoveMessage(entry.targetPath, reason));
         return false;
@@ -144,7 +144,7 @@ void Finisher::flushDirectories()
 {
     for (const QString &directory : qAsConst(m_touched)) {
         QString reason;
-        if (!Platform::syncDirectory(directory, &reason))
+        if (!Platform::flushDirectory(directory, &reason))
             m_outcome.errors.append(cannotCopyMessage(directory, reason));
     }
 }
@@ -223,7 +223,7 @@ void finishInterruptedUpdate(const QString &workDir, const QProcessEnvironment &
     }
     if (recordedCopyRunsAt(recordPath))
         return;
-    const Recovery recovery = finishRecordedUpdate(workDir, removalWaitMs);
+    const Recovery recovery = finishRecordedUpdate(workDir, renameWaitMs);
     for (const QString &line : recovery.diagnostics)
         qDebug() << line;
     if (recovery.errors.isEmpty())

@@ -115,7 +115,7 @@ bool replaceStagedFile(const QString &stagedPath, const QString &targetPath, int
         const bool stagedHeld = Platform::isHeldByOther(stagedPath);
         if (!retry && !stagedHeld)
             return false;
-        const int allowed = stagedHeld ? qMax(attempts, removalAttempts) : attempts;
+        const int allowed = stagedHeld ? qMax(attempts, renameAttempts) : attempts;
         // A single attempt is made at once, with nothing to wait for.
         if (allowed > 1)
             wait(waitMs);
@@ -129,7 +129,7 @@ bool replaceStagedFile(const QString &stagedPath, const QString &targetPath, int
 // not repeated: a second one may not report what the first did.
 bool flushOnceReleased(const QString &stagedPath, int waitMs, QString *reason)
 {
-    for (int attempt = 1; attempt < removalAttempts && Platform::isHeldByOther(stagedPath);
+    for (int attempt = 1; attempt < renameAttempts && Platform::isHeldByOther(stagedPath);
          ++attempt) {
         wait(waitMs);
         if (Platform::flushFiles({stagedPath}, reason))
@@ -144,7 +144,7 @@ bool flushOnceReleased(const QString &stagedPath, int waitMs, QString *reason)
 void removeStaged(const QString &stagedPath, int waitMs)
 {
     for (int attempt = 1; !QFile::remove(stagedPath) && QFileInfo::exists(stagedPath); ++attempt) {
-        if (attempt == removalAttempts || !Platform::isHeldByOther(stagedPath))
+        if (attempt == renameAttempts || !Platform::isHeldByOther(stagedPath))
             return;
         wait(waitMs);
     }
@@ -197,7 +197,7 @@ public:
     // was to be replaced fails with this reason, with nothing pending.
     void abandon(const QString &reason);
     void replaceStaged();
-    void syncFolders();
+    void flushDirectories();
     // The messages and the pending copies, in the order of the names.
     PassResult result() const;
 
@@ -206,7 +206,7 @@ private:
     static void releaseStaged(Entry &entry);
     void givePermissions(const QStringList &missing);
     void removeLeftovers(const QString &directory);
-    void addSynced(const QString &directory);
+    void addChangedDirectory(const QString &directory);
     bool nameDependsOn(const Entry &entry, const QString &directory) const;
 
     QString m_appDir;
@@ -218,7 +218,7 @@ private:
     QSet<QString> m_cleaned;
     QSet<QString> m_created; // directories this pass created
     QList<Entry> m_entries;
-    QStringList m_syncedFolders; // directories that received new names
+    QStringList m_changedDirectories; // directories that received new names
     QStringList m_diagnostics;
     QStringList m_earlierErrors;
 };
@@ -351,11 +351,11 @@ void Pass::replaceStaged()
         const int attempts =
             Platform::runningProgramIsHeld() && QFileInfo(entry.targetPath) == m_ownProgram
                 ? 1
-                : removalAttempts;
+                : renameAttempts;
         QString reason;
         if (replaceStagedFile(entry.stagedPath, entry.targetPath, m_waitMs, attempts, &reason)) {
             entry.replaced = true;
-            addSynced(entry.directory);
+            addChangedDirectory(entry.directory);
         } else {
             removeStaged(entry.stagedPath, m_waitMs);
             entry.message = cannotRemoveMessage(entry.targetPath, reason);
@@ -377,11 +377,11 @@ bool Pass::nameDependsOn(const Entry &entry, const QString &directory) const
     }
 }
 
-void Pass::syncFolders()
+void Pass::flushDirectories()
 {
-    for (const QString &directory : qAsConst(m_syncedFolders)) {
+    for (const QString &directory : qAsConst(m_changedDirectories)) {
         QString reason;
-        if (Platform::syncDirectory(directory, &reason))
+        if (Platform::flushDirectory(directory, &reason))
             continue;
         m_diagnostics.append(QStringLiteral("Error. Can't flush directory ") + directory +
                              QStringLiteral(": ") + reason);
@@ -403,7 +403,7 @@ PassResult Pass::result() const
         if (!entry.message.isEmpty() && !entry.pending)
             result.otherErrors.append(entry.message);
         if (entry.pending)
-            result.pending.append(qMakePair(entry.targetPath, entry.sourcePath));
+            result.pending.append({entry.targetPath, entry.sourcePath});
     }
     result.diagnostics = m_diagnostics;
     return result;
@@ -420,7 +420,7 @@ void Pass::createDirectories(const QString &directory)
     // A new directory is a new name in its parent.
     for (const QString &path : qAsConst(missing)) {
         m_created.insert(path);
-        addSynced(createdDirectoryOf(path));
+        addChangedDirectory(createdDirectoryOf(path));
     }
 }
 
@@ -446,10 +446,10 @@ void Pass::removeLeftovers(const QString &directory)
     Update::removeLeftovers(directory);
 }
 
-void Pass::addSynced(const QString &directory)
+void Pass::addChangedDirectory(const QString &directory)
 {
-    if (!directory.isEmpty() && !m_syncedFolders.contains(directory))
-        m_syncedFolders.append(directory);
+    if (!directory.isEmpty() && !m_changedDirectories.contains(directory))
+        m_changedDirectories.append(directory);
 }
 
 } // namespace
@@ -593,7 +593,7 @@ PassResult replaceFiles(const QStringList &names, const QString &appDir, const Q
         pass.replaceStaged();
     // Before the program reports success or restarts: after a power cut the
     // names must hold the new versions.
-    pass.syncFolders();
+    pass.flushDirectories();
     PassResult result = pass.result();
     result.lock = lock;
     result.workDir = workDir;

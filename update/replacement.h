@@ -1,5 +1,5 @@
-#ifndef ORVANE_REPLACEMENT_H
-#define ORVANE_REPLACEMENT_H
+#ifndef ORVANE_UPDATE_REPLACEMENT_H
+#define ORVANE_UPDATE_REPLACEMENT_H
 
 #include "update/deferredcopy.h"
 #include "update/updatelock.h"
@@ -19,8 +19,8 @@ namespace Update {
 // when its new version is to take its name is tried this often, with this
 // wait after every failed attempt. A refusal that waiting cannot change
 // (permissions, a full disk) is not tried again.
-constexpr int removalAttempts = 5;
-constexpr int removalWaitMs = 1000;
+constexpr int renameAttempts = 5;
+constexpr int renameWaitMs = 1000;
 
 struct PassResult
 {
@@ -50,7 +50,7 @@ struct PassResult
 // pass writes its own record (updaterecord.h), first while it stages, then
 // once the staged files are flushed, before the first target changes.
 PassResult replaceFiles(const QStringList &names, const QString &appDir, const QString &workDir,
-                        int waitMs = removalWaitMs, int lockWait = lockWaitMs);
+                        int waitMs = renameWaitMs, int lockWait = lockWaitMs);
 
 // Gives the staged file the target's name in one step, trying again while
 // the target is held (attempts times, waitMs apart); a running program or a
@@ -67,4 +67,4 @@ void removeLeftovers(const QString &directory);
 
 } // namespace Update
 
-#endif // ORVANE_REPLACEMENT_H
+#endif // ORVANE_UPDATE_REPLACEMENT_H

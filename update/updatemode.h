@@ -1,5 +1,5 @@
-#ifndef ORVANE_UPDATEMODE_H
-#define ORVANE_UPDATEMODE_H
+#ifndef ORVANE_UPDATE_UPDATEMODE_H
+#define ORVANE_UPDATE_UPDATEMODE_H
 
 #include "installation/exitcode.h"
 #include "update/replacement.h"
@@ -35,4 +35,4 @@ Installation::ExitCode run(const QStringList &names, const QString &startDirecto
 
 } // namespace Update
 
-#endif // ORVANE_UPDATEMODE_H
+#endif // ORVANE_UPDATE_UPDATEMODE_H

@@ -82,7 +82,7 @@ std::optional<UpdateRecord> readRecord(const QString &path)
 bool writeRecord(const QString &workDir, const UpdateRecord &record, QString *reason)
 {
     return Platform::writeFileInOneStep(recordFilePath(workDir), recordContent(record), reason) &&
-           Platform::syncDirectory(workDir, reason);
+           Platform::flushDirectory(workDir, reason);
 }
 
 bool removeRecord(const QString &workDir, QString *reason)
@@ -92,7 +92,7 @@ bool removeRecord(const QString &workDir, QString *reason)
         *reason = file.errorString();
         return false;
     }
-    return Platform::syncDirectory(workDir, reason);
+    return Platform::flushDirectory(workDir, reason);
 }
 
 } // namespace Update

@@ -1,5 +1,5 @@
-#ifndef ORVANE_LIBPATH_H
-#define ORVANE_LIBPATH_H
+#ifndef ORVANE_WINDOW_LIBPATH_H
+#define ORVANE_WINDOW_LIBPATH_H
 
 #include <QByteArray>
 #include <QString>
@@ -64,4 +64,4 @@ QString libraryPathValue(const QString &inherited, const QStringList &paths);
 
 } // namespace LibPath
 
-#endif // ORVANE_LIBPATH_H
+#endif // ORVANE_WINDOW_LIBPATH_H

@@ -1,5 +1,5 @@
-#ifndef ORVANE_LISTWIDGETTOOL_H
-#define ORVANE_LISTWIDGETTOOL_H
+#ifndef ORVANE_WINDOW_LISTWIDGETTOOL_H
+#define ORVANE_WINDOW_LISTWIDGETTOOL_H
 
 #include <QListWidget>
 
@@ -23,4 +23,4 @@ private:
     int lastKey = 0; // key of the last press the list received; 0: none
 };
 
-#endif // ORVANE_LISTWIDGETTOOL_H
+#endif // ORVANE_WINDOW_LISTWIDGETTOOL_H

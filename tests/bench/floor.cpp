@@ -5,6 +5,6 @@
 
 int main(int argc, char *argv[])
 {
-    Startup::Application app(argc, argv, Startup::Windows::None);
+    App::Application app(argc, argv, App::Windows::None);
     return 0;
 }

@@ -20,6 +20,7 @@
 using Tree = QMap<QString, QByteArray>;
 using Update::CopyList;
 Q_DECLARE_METATYPE(Tree)
+Q_DECLARE_METATYPE(Update::FileCopy)
 
 static const int shortWaitMs = 50;
 
@@ -117,7 +118,7 @@ void TestReplacement::pass_data()
     // Messages with APP/ and WORK/ for the directories; one that ends in a
     // blank is followed by the system's error text.
     QTest::addColumn<QStringList>("errors");
-    QTest::addColumn<CopyList>("pending"); // (target, source)
+    QTest::addColumn<CopyList>("pending");
 
     QTest::newRow("no names") << QStringList() << Tree{{"a.dll", "old"}} << Tree{{"a.dll_", "new"}}
                               << Tree{{"a.dll", "old"}} << QStringList() << CopyList();
@@ -313,8 +314,8 @@ void TestReplacement::pass()
         }
     }
     CopyList expectedPending;
-    for (const auto &pair : pending)
-        expectedPending.append({expand(pair.first), expand(pair.second)});
+    for (const Update::FileCopy &copy : pending)
+        expectedPending.append({expand(copy.target), expand(copy.source)});
     QCOMPARE(result.pending, expectedPending);
     // What the update mode does with the outcome: the lock and the record go.
     if (result.lock)
@@ -491,9 +492,9 @@ void TestReplacement::busyTargetGivesUpAfterFiveAttempts()
     QCOMPARE(result.pending, CopyList({{target, m_work + "/a.dll_"}}));
     QCOMPARE(readTree(m_app), Tree({{"a.dll", "old"}}));
     // A wait after each of the five attempts, and not the product's long waits.
-    QVERIFY2(elapsed >= qint64(Update::removalAttempts) * waitMs,
+    QVERIFY2(elapsed >= qint64(Update::renameAttempts) * waitMs,
              qPrintable(QString::number(elapsed)));
-    QVERIFY2(elapsed < qint64(2) * Update::removalWaitMs, qPrintable(QString::number(elapsed)));
+    QVERIFY2(elapsed < qint64(2) * Update::renameWaitMs, qPrintable(QString::number(elapsed)));
 }
 
 // A sticky directory (like /tmp) lets anybody add names but not replace
@@ -517,7 +518,7 @@ void TestReplacement::refusalIsNotRetried()
     {
         const AsUnprivileged unprivileged;
         QVERIFY(unprivileged.isActive());
-        result = Update::replaceFiles({"tmp/a.so"}, m_app, m_work, Update::removalWaitMs);
+        result = Update::replaceFiles({"tmp/a.so"}, m_app, m_work, Update::renameWaitMs);
     }
 
     QVERIFY(!waited);

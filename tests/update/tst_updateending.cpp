@@ -151,7 +151,7 @@ void TestUpdateEnding::windowsFileLimit()
     // interpreter got, and nothing else of the program's name.
     Update::DeferredCopy copy;
     for (int n = 0; n < files; ++n)
-        copy.copies.append(qMakePair(QString("C:/app/a.dll"), QString("C:/w/a.dll_")));
+        copy.copies.append(Update::FileCopy{"C:/app/a.dll", "C:/w/a.dll_"});
     for (const auto &variable : Update::deferredCopyVariables(copy, 7, "S", "W"))
         QVERIFY2(Update::isDeferredCopyVariable(variable.first), qPrintable(variable.first));
     QVERIFY(Update::isDeferredCopyVariable("orvane_r"));
@@ -187,7 +187,7 @@ void TestUpdateEnding::windowsPathLimit()
     QFETCH(QString, target);
     QFETCH(QString, startDirectory);
     QFETCH(QString, expected);
-    const Update::DeferredCopy copy{{qMakePair(target, QString("C:/w/a.dll_"))},
+    const Update::DeferredCopy copy{{Update::FileCopy{target, "C:/w/a.dll_"}},
                                     {},
                                     "C:/w/Orvane.err",
                                     "C:/app/Orvane.exe",

@@ -241,7 +241,7 @@ void TestBehaviour::dialogInUsersLanguage_data()
     const QLocale russian(QLocale::Russian, QLocale::Russia);
     const QStringList inRussian{"Перейти к:", "&Выбрать", "Отмена"};
     QTest::newRow("Russian, Qt's translations")
-        << russian << Startup::qtTranslationDirectories().first() << inRussian;
+        << russian << App::qtTranslationDirectories().first() << inRussian;
     QTest::newRow("Russian, built in") << russian << ":/translations" << inRussian;
     QTest::newRow("English, built in")
         << QLocale(QLocale::English, QLocale::UnitedStates) << ":/translations"
@@ -256,7 +256,7 @@ void TestBehaviour::dialogInUsersLanguage()
 
     if (locale.language() == QLocale::Russian && !QFile::exists(directory + "/qtbase_ru.qm"))
         QSKIP("Qt's Russian translation is not there");
-    const QTranslator *translator = Startup::installQtTranslation(locale, {directory});
+    const QTranslator *translator = App::installQtTranslation(locale, {directory});
     const auto removeTranslator = qScopeGuard([translator] { delete translator; });
     Orvane window("/nowhere", {});
     window.show();
