@@ -11,10 +11,8 @@ QStringList installerArguments(const QStringList &applicationArguments)
 
 Installation::ExitCode run(const QStringList &arguments, const QProcessEnvironment &environment)
 {
-    QString reason;
-    return Installation::startInstaller(arguments, environment, &reason)
-               ? Installation::Ok
-               : Installation::CannotStartInstaller;
+    return Installation::startInstaller(arguments, environment) ? Installation::CannotStartInstaller
+                                                                : Installation::Ok;
 }
 
 } // namespace HandOver

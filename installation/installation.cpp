@@ -12,14 +12,14 @@ QString installerPath(const QString &appDir)
     return appDir + QLatin1String("/Hultrex") + Platform::executableSuffix();
 }
 
-bool startInstaller(const QStringList &arguments, const QProcessEnvironment &environment,
-                    QString *reason)
+Platform::Failure startInstaller(const QStringList &arguments,
+                                 const QProcessEnvironment &environment)
 {
     const QString path = installerPath(QCoreApplication::applicationDirPath());
-    if (Platform::startDetached(path, arguments, environment, QString(), reason))
-        return true;
-    logError("Error. Can't start installer ", path + QLatin1String(": ") + *reason);
-    return false;
+    const Platform::Failure failed = Platform::startDetached(path, arguments, environment);
+    if (failed)
+        logError("Error. Can't start installer ", path + QLatin1String(": ") + failed->text);
+    return failed;
 }
 
 template<typename Text, typename Separator>

@@ -1,6 +1,8 @@
 #ifndef ORVANE_INSTALLATION_INSTALLATION_H
 #define ORVANE_INSTALLATION_INSTALLATION_H
 
+#include "platform/systemerror.h"
+
 #include <QByteArray>
 #include <QProcessEnvironment>
 #include <QString>
@@ -17,10 +19,9 @@ QString installerPath(const QString &appDir);
 // the current directory, with these arguments, each unchanged, and this
 // environment. When it cannot be started (missing, not executable, an
 // environment too large to start a program with), logs "Error. Can't start
-// installer PATH: REASON" and returns false with the system's reason in
-// *reason.
-bool startInstaller(const QStringList &arguments, const QProcessEnvironment &environment,
-                    QString *reason);
+// installer PATH: REASON" and returns the error.
+Platform::Failure startInstaller(const QStringList &arguments,
+                                 const QProcessEnvironment &environment);
 
 // Appends entry to a search-path list such as PATH, unless the list already
 // ends with it: a program restarted by the self-update inherits the list it

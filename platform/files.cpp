@@ -52,31 +52,35 @@ QString longPathForm(const QString &path)
     return root + QLatin1Char('\\') + kept.join(QLatin1Char('\\'));
 }
 
-bool writeFileInOneStep(const QString &path, const QByteArray &content, QString *reason)
+Failure writeFileInOneStep(const QString &path, const QByteArray &content)
 {
     QString temporary;
-    int descriptor = -1;
-    for (int attempt = 0; descriptor < 0 && attempt < 100; ++attempt) {
+    std::optional<Result<int>> created;
+    for (int attempt = 0; attempt < 100 && (!created || !created->ok()); ++attempt) {
         temporary =
             path + QStringLiteral(".orvane-%1")
                        .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
-        bool nameTaken = false;
-        descriptor = createNewFile(temporary, &nameTaken, reason);
-        if (descriptor < 0 && !nameTaken)
-            return false;
+        created = createNewFile(temporary);
+        if (!created->ok() && !isNameTaken(created->error()))
+            return created->error();
     }
-    if (descriptor < 0)
-        return false;
-    const bool written = writeAll(descriptor, content.constData(), content.size(), reason) &&
-                         flushFile(descriptor, reason);
-    QString closeReason;
-    const bool closed = closeFile(descriptor, &closeReason);
-    if (written && !closed)
-        *reason = closeReason;
-    if (written && closed && replaceFile(temporary, path, reason) == Replacement::Done)
-        return true;
+    if (!created->ok())
+        return created->error();
+    const int descriptor = created->value();
+    Failure failed = writeAll(descriptor, content.constData(), content.size());
+    if (!failed)
+        failed = flushFile(descriptor);
+    const Failure notClosed = closeFile(descriptor);
+    if (!failed)
+        failed = notClosed;
+    if (!failed) {
+        const ReplaceOutcome replaced = replaceFile(temporary, path);
+        if (replaced.replacement == Replacement::Done)
+            return std::nullopt;
+        failed = replaced.error;
+    }
     QFile::remove(temporary);
-    return false;
+    return failed;
 }
 
 } // namespace Platform

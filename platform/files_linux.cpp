@@ -1,6 +1,7 @@
 #include "platform/files.h"
 
 #include <QFile>
+#include <QHash>
 #include <QSet>
 
 #include <cerrno>
@@ -25,11 +26,6 @@ bool runningProgramIsHeld()
 }
 
 namespace {
-
-QString errorText(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
 
 // A target that is mounted on, or an executable being written, may be free
 // again in a moment; everything else rename() reports stays as it is.
@@ -67,7 +63,7 @@ std::optional<QByteArray> readRegularFile(const QString &path, qint64 maxBytes)
     return content;
 }
 
-int openRegularFileForWriting(const QString &path, QString *reason)
+Result<int> openRegularFileForWriting(const QString &path)
 {
     // O_NOFOLLOW: a link is refused, never written through; O_NONBLOCK:
     // opening a FIFO would wait for a reader. Emptied only once it is known
@@ -76,106 +72,105 @@ int openRegularFileForWriting(const QString &path, QString *reason)
                                   O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
     if (descriptor < 0) {
         // A link (ELOOP) or a FIFO that nobody reads (ENXIO).
-        *reason = errno == ELOOP || errno == ENXIO ? notRegularFileText() : errorText(errno);
-        return -1;
+        return errno == ELOOP || errno == ENXIO ? notRegularFileError() : lastSystemError();
     }
     struct stat status = {};
-    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
-        *reason = notRegularFileText();
+    const bool known = ::fstat(descriptor, &status) == 0;
+    if (!known || !S_ISREG(status.st_mode)) {
+        const SystemError error = known ? notRegularFileError() : lastSystemError();
         ::close(descriptor);
-        return -1;
+        return error;
     }
     const int flags = ::fcntl(descriptor, F_GETFL);
     if (::ftruncate(descriptor, 0) != 0 || flags < 0 ||
         ::fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        *reason = errorText(errno);
+        const SystemError error = lastSystemError();
         ::close(descriptor);
-        return -1;
+        return error;
     }
     return descriptor;
 }
 
-bool writeAll(int descriptor, const char *data, qint64 size, QString *reason)
+Failure writeAll(int descriptor, const char *data, qint64 size)
 {
     for (qint64 written = 0; written < size;) {
         const ssize_t now = ::write(descriptor, data + written, size_t(size - written));
         if (now < 0 && errno == EINTR)
             continue;
-        if (now <= 0) {
-            *reason = errorText(now < 0 ? errno : EIO);
-            return false;
-        }
+        if (now < 0)
+            return lastSystemError();
+        // A write of nothing with no error: the system says no more.
+        if (now == 0)
+            return systemError(EIO);
         written += now;
     }
-    return true;
+    return std::nullopt;
 }
 
-bool flushFile(int descriptor, QString *reason)
+Failure flushFile(int descriptor)
 {
     if (::fsync(descriptor) == 0)
-        return true;
-    *reason = errorText(errno);
-    return false;
+        return std::nullopt;
+    return lastSystemError();
 }
 
-bool closeFile(int descriptor, QString *reason)
+Failure closeFile(int descriptor)
 {
     if (::close(descriptor) == 0 || errno == EINTR)
-        return true;
-    *reason = errorText(errno);
-    return false;
+        return std::nullopt;
+    return lastSystemError();
 }
 
-QString notRegularFileText()
+SystemError notRegularFileError()
 {
-    return QStringLiteral("Not a regular file");
+    return ownError(QStringLiteral("Not a regular file"));
 }
 
-int createNewFile(const QString &path, bool *nameTaken, QString *reason)
+Result<int> createNewFile(const QString &path)
 {
     const int descriptor =
         ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (descriptor < 0) {
-        *nameTaken = errno == EEXIST;
-        *reason = errorText(errno);
-    }
+    if (descriptor < 0)
+        return lastSystemError();
     return descriptor;
 }
 
-Replacement replaceFile(const QString &from, const QString &to, QString *reason)
+bool isNameTaken(const SystemError &error)
+{
+    return error.code == EEXIST;
+}
+
+ReplaceOutcome replaceFile(const QString &from, const QString &to)
 {
     // rename() replaces the name in one step, also that of a running
     // executable, which keeps its old content for as long as it runs.
     if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
-        return Replacement::Done;
-    const int error = errno;
-    *reason = errorText(error);
-    return mayGoAway(error) ? Replacement::Busy : Replacement::Refused;
+        return {};
+    const SystemError error = lastSystemError();
+    return {mayGoAway(error.code) ? Replacement::Busy : Replacement::Refused, error};
 }
 
-bool replaceAside(const QString &from, const QString &to, const QString &aside, QString *reason)
+Failure replaceAside(const QString &from, const QString &to, const QString &aside)
 {
     // Not needed here, where replaceFile() never reports HeldAsImage: the
     // same renames all the same.
-    if (!renameFile(to, aside, reason))
-        return false;
-    if (renameFile(from, to, reason))
-        return true;
-    QString ignored;
-    renameFile(aside, to, &ignored);
-    return false;
+    if (Failure failed = renameFile(to, aside))
+        return failed;
+    Failure failed = renameFile(from, to);
+    if (failed)
+        (void)renameFile(aside, to);
+    return failed;
 }
 
-bool renameFile(const QString &from, const QString &to, QString *reason)
+Failure renameFile(const QString &from, const QString &to)
 {
     if (::renameat2(AT_FDCWD, QFile::encodeName(from).constData(), AT_FDCWD,
                     QFile::encodeName(to).constData(), RENAME_NOREPLACE) == 0)
-        return true;
-    *reason = errorText(errno);
-    return false;
+        return std::nullopt;
+    return lastSystemError();
 }
 
-KernelCopy copyContent(int fromDescriptor, int toDescriptor, QString *reason)
+Result<KernelCopy> copyContent(int fromDescriptor, int toDescriptor)
 {
     bool copied = false;
     for (;;) {
@@ -197,12 +192,11 @@ KernelCopy copyContent(int fromDescriptor, int toDescriptor, QString *reason)
         if (!copied && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
                         errno == EOPNOTSUPP || errno == EBADF))
             return KernelCopy::Unsupported;
-        *reason = errorText(errno);
-        return KernelCopy::Failed;
+        return lastSystemError();
     }
 }
 
-bool flushFiles(const QStringList &paths, QString *reason, QStringList *unflushed)
+QList<PathError> flushFiles(const QStringList &paths)
 {
     // syncfs writes out the data and the metadata (the permissions given to
     // a new version included) of every file on the file system in one go:
@@ -210,58 +204,52 @@ bool flushFiles(const QStringList &paths, QString *reason, QStringList *unflushe
     // system whose flush failed is not flushed again: a second syncfs would
     // not report the writes that failed once more.
     QSet<dev_t> flushed;
-    QSet<dev_t> failed;
-    QStringList missed;
+    QHash<dev_t, SystemError> failed;
+    QList<PathError> missed;
     for (const QString &path : paths) {
         const QByteArray name = QFile::encodeName(path);
         struct stat status = {};
         if (::stat(name.constData(), &status) != 0) {
-            *reason = errorText(errno);
-            missed.append(path);
+            missed.append({path, lastSystemError()});
             continue;
         }
         if (flushed.contains(status.st_dev))
             continue;
         if (failed.contains(status.st_dev)) {
-            missed.append(path);
+            missed.append({path, failed.value(status.st_dev)});
             continue;
         }
         const int descriptor = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
         const bool done = descriptor >= 0 && ::syncfs(descriptor) == 0;
-        const int error = errno;
+        const SystemError error = lastSystemError();
         if (descriptor >= 0)
             ::close(descriptor);
         if (done) {
             flushed.insert(status.st_dev);
             continue;
         }
-        *reason = errorText(error);
-        failed.insert(status.st_dev);
-        missed.append(path);
+        failed.insert(status.st_dev, error);
+        missed.append({path, error});
     }
-    if (unflushed)
-        *unflushed = missed;
-    return missed.isEmpty();
+    return missed;
 }
 
-bool flushDirectory(const QString &path, QString *reason)
+Failure flushDirectory(const QString &path)
 {
     const int descriptor =
         ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (descriptor < 0) {
-        *reason = errorText(errno);
-        return false;
-    }
-    const bool synced = ::fsync(descriptor) == 0;
-    if (!synced)
-        *reason = errorText(errno);
+    if (descriptor < 0)
+        return lastSystemError();
+    Failure failed;
+    if (::fsync(descriptor) != 0)
+        failed = lastSystemError();
     ::close(descriptor);
-    return synced;
+    return failed;
 }
 
-QString isDirectoryText()
+SystemError isDirectoryError()
 {
-    return errorText(EISDIR);
+    return systemError(EISDIR);
 }
 
 namespace {
@@ -295,22 +283,22 @@ int tryFlock(int descriptor, int operation)
 
 } // namespace
 
-int lockFile(const QString &path, bool *heldByOther, QString *reason)
+Result<int> lockFile(const QString &path)
 {
-    *heldByOther = false;
     bool writable = false;
     const int descriptor = openForLock(QFile::encodeName(path), &writable);
-    if (descriptor < 0) {
-        *reason = errno == EINVAL || errno == ELOOP ? notRegularFileText() : errorText(errno);
-        return -1;
-    }
+    if (descriptor < 0)
+        return errno == EINVAL || errno == ELOOP ? notRegularFileError() : lastSystemError();
     if (tryFlock(descriptor, LOCK_EX) == 0)
         return descriptor;
-    const int error = errno;
-    *heldByOther = error == EWOULDBLOCK;
-    *reason = errorText(error);
+    const SystemError error = lastSystemError();
     ::close(descriptor);
-    return -1;
+    return error;
+}
+
+bool isLockHeld(const SystemError &error)
+{
+    return error.code == EWOULDBLOCK;
 }
 
 FileLock fileLockState(const QString &path)
@@ -329,15 +317,13 @@ FileLock fileLockState(const QString &path)
     return error == EWOULDBLOCK ? FileLock::Held : FileLock::Unknown;
 }
 
-bool removeUnheldFile(const QString &path, QString *reason)
+Failure removeUnheldFile(const QString &path)
 {
     const QByteArray name = QFile::encodeName(path);
     bool writable = false;
     const int descriptor = openForLock(name, &writable);
-    if (descriptor < 0) {
-        *reason = errno == EINVAL || errno == ELOOP ? notRegularFileText() : errorText(errno);
-        return false;
-    }
+    if (descriptor < 0)
+        return errno == EINVAL || errno == ELOOP ? notRegularFileError() : lastSystemError();
     // Exclusive, so that no other run removes it meanwhile; an NFS client
     // gives that only on a file open for writing, and a shared lock then
     // still proves that its holder has gone.
@@ -347,21 +333,20 @@ bool removeUnheldFile(const QString &path, QString *reason)
     const int lockError = errno;
     struct stat locked = {};
     struct stat named = {};
-    bool removed = false;
+    Failure failed;
     if (result != 0) {
-        *reason = lockError == EWOULDBLOCK ? QStringLiteral("Held by a running process")
-                                           : errorText(lockError);
+        failed = lockError == EWOULDBLOCK
+                     ? SystemError{lockError, QStringLiteral("Held by a running process")}
+                     : systemError(lockError);
     } else if (::fstat(descriptor, &locked) != 0 || ::lstat(name.constData(), &named) != 0 ||
                locked.st_dev != named.st_dev || locked.st_ino != named.st_ino) {
         // Another run removed it already, and a new file may have its name.
-        *reason = errorText(ENOENT);
-    } else {
-        removed = ::unlink(name.constData()) == 0;
-        if (!removed)
-            *reason = errorText(errno);
+        failed = systemError(ENOENT);
+    } else if (::unlink(name.constData()) != 0) {
+        failed = lastSystemError();
     }
     ::close(descriptor);
-    return removed;
+    return failed;
 }
 
 int holdFileLock(int descriptor, const QString &path, bool *lost)
@@ -396,13 +381,12 @@ std::optional<unsigned> permissionBits(const QString &path)
     return unsigned(status.st_mode & 07777);
 }
 
-bool setPermissionBits(const QString &path, unsigned mode, QString *reason)
+Failure setPermissionBits(const QString &path, unsigned mode)
 {
     if (::fchmodat(AT_FDCWD, QFile::encodeName(path).constData(), mode_t(mode),
                    AT_SYMLINK_NOFOLLOW) == 0)
-        return true;
-    *reason = errorText(errno);
-    return false;
+        return std::nullopt;
+    return lastSystemError();
 }
 
 bool isHeldByOther(const QString &)

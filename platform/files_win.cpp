@@ -11,6 +11,8 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <cerrno>
+
 #include <string>
 
 namespace Platform {
@@ -30,17 +32,9 @@ namespace {
 // Not every MinGW-w64 header names it.
 constexpr DWORD directoryNotSupported = 336; // ERROR_DIRECTORY_NOT_SUPPORTED
 
-QString errorText(DWORD error)
+SystemError errorOf(DWORD code)
 {
-    wchar_t *text = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
-    QString message = length != 0 && text != nullptr
-                          ? QString::fromWCharArray(text, static_cast<int>(length)).trimmed()
-                          : QStringLiteral("Windows error %1").arg(error);
-    LocalFree(text);
-    return message;
+    return systemError(static_cast<int>(code));
 }
 
 // Every path this file hands to the system: a long one gets the form that
@@ -50,16 +44,16 @@ std::wstring nativePath(const QString &path)
     return longPathForm(path).toStdWString();
 }
 
-// A descriptor that owns the open handle, as QFile::open(int) takes it; -1
-// with the reason when none is left, the handle then closed.
-int descriptorOf(HANDLE handle, QString *reason)
+// A descriptor that owns the open handle, as QFile::open(int) takes it; the
+// C runtime's error when it has none left, the handle then closed.
+Result<int> descriptorOf(HANDLE handle)
 {
     const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
-    if (descriptor < 0) {
-        *reason = errorText(ERROR_TOO_MANY_OPEN_FILES);
-        CloseHandle(handle);
-    }
-    return descriptor;
+    if (descriptor >= 0)
+        return descriptor;
+    const SystemError error = runtimeError(errno);
+    CloseHandle(handle);
+    return error;
 }
 
 } // namespace
@@ -76,171 +70,158 @@ std::optional<QByteArray> readRegularFile(const QString &path, qint64 maxBytes)
     return content;
 }
 
-int openRegularFileForWriting(const QString &path, QString *reason)
+Result<int> openRegularFileForWriting(const QString &path)
 {
     // A link (a reparse point) is opened as itself and refused; a device
     // name is no file on the disk.
     const HANDLE handle =
         CreateFileW(nativePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        *reason = errorText(GetLastError());
-        return -1;
-    }
+    if (handle == INVALID_HANDLE_VALUE)
+        return lastSystemError();
     BY_HANDLE_FILE_INFORMATION information = {};
     const bool regular =
         GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &information) &&
         (information.dwFileAttributes &
          (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) == 0;
     if (!regular || !SetEndOfFile(handle)) {
-        *reason = regular ? errorText(GetLastError()) : notRegularFileText();
+        const SystemError error = regular ? lastSystemError() : notRegularFileError();
         CloseHandle(handle);
-        return -1;
+        return error;
     }
-    return descriptorOf(handle, reason);
+    return descriptorOf(handle);
 }
 
-bool writeAll(int descriptor, const char *data, qint64 size, QString *reason)
+Failure writeAll(int descriptor, const char *data, qint64 size)
 {
     const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(descriptor));
     for (qint64 written = 0; written < size;) {
         DWORD now = 0;
         const DWORD chunk = DWORD(qMin<qint64>(size - written, 1 << 30));
-        if (!WriteFile(handle, data + written, chunk, &now, nullptr) || now == 0) {
-            *reason = errorText(now == 0 && GetLastError() == ERROR_SUCCESS ? ERROR_WRITE_FAULT
-                                                                            : GetLastError());
-            return false;
-        }
+        if (!WriteFile(handle, data + written, chunk, &now, nullptr))
+            return lastSystemError();
+        // A write of nothing that names no error: the disk takes no more.
+        if (now == 0)
+            return errorOf(ERROR_HANDLE_DISK_FULL);
         written += now;
     }
-    return true;
+    return std::nullopt;
 }
 
-bool flushFile(int descriptor, QString *reason)
+Failure flushFile(int descriptor)
 {
     if (FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(descriptor))))
-        return true;
-    *reason = errorText(GetLastError());
-    return false;
+        return std::nullopt;
+    return lastSystemError();
 }
 
-bool closeFile(int descriptor, QString *reason)
+Failure closeFile(int descriptor)
 {
     if (_close(descriptor) == 0)
-        return true;
-    *reason = errorText(ERROR_WRITE_FAULT);
-    return false;
+        return std::nullopt;
+    return runtimeError(errno);
 }
 
-QString notRegularFileText()
+SystemError notRegularFileError()
 {
-    return QStringLiteral("Not a regular file");
+    return ownError(QStringLiteral("Not a regular file"));
 }
 
-int createNewFile(const QString &path, bool *nameTaken, QString *reason)
+Result<int> createNewFile(const QString &path)
 {
     // Shared for deletion, so that the file can be renamed while it is open.
     const HANDLE handle = CreateFileW(nativePath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                                       FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        *nameTaken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
-        *reason = errorText(error);
-        return -1;
-    }
-    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
-    if (descriptor < 0) {
-        *nameTaken = false;
-        *reason = errorText(ERROR_TOO_MANY_OPEN_FILES);
-        CloseHandle(handle);
+    if (handle == INVALID_HANDLE_VALUE)
+        return lastSystemError();
+    const Result<int> descriptor = descriptorOf(handle);
+    if (!descriptor.ok())
         DeleteFileW(nativePath(path).c_str());
-    }
     return descriptor;
 }
 
-Replacement replaceFile(const QString &from, const QString &to, QString *reason)
+bool isNameTaken(const SystemError &error)
+{
+    return error.code == ERROR_FILE_EXISTS || error.code == ERROR_ALREADY_EXISTS;
+}
+
+ReplaceOutcome replaceFile(const QString &from, const QString &to)
 {
     unsigned long error = 0;
     const Replacement outcome =
         replaceFileWin(nativePath(from).c_str(), nativePath(to).c_str(), &error);
-    if (outcome != Replacement::Done)
-        *reason = errorText(error);
-    return outcome;
+    if (outcome == Replacement::Done)
+        return {};
+    return {outcome, errorOf(error)};
 }
 
-bool replaceAside(const QString &from, const QString &to, const QString &aside, QString *reason)
+Failure replaceAside(const QString &from, const QString &to, const QString &aside)
 {
     unsigned long error = 0;
     if (replaceAsideWin(nativePath(from).c_str(), nativePath(to).c_str(), nativePath(aside).c_str(),
                         &error))
-        return true;
-    *reason = errorText(error);
-    return false;
+        return std::nullopt;
+    return errorOf(error);
 }
 
-bool renameFile(const QString &from, const QString &to, QString *reason)
+Failure renameFile(const QString &from, const QString &to)
 {
     unsigned long error = 0;
     if (renameFileWin(nativePath(from).c_str(), nativePath(to).c_str(), &error))
-        return true;
-    *reason = errorText(error);
-    return false;
+        return std::nullopt;
+    return errorOf(error);
 }
 
-KernelCopy copyContent(int, int, QString *)
+Result<KernelCopy> copyContent(int, int)
 {
     return KernelCopy::Unsupported;
 }
 
-bool flushFiles(const QStringList &paths, QString *reason, QStringList *unflushed)
+QList<PathError> flushFiles(const QStringList &paths)
 {
-    QStringList missed;
+    QList<PathError> missed;
     for (const QString &path : paths) {
         unsigned long error = 0;
-        if (!flushFileWin(nativePath(path).c_str(), &error)) {
-            *reason = errorText(error);
-            missed.append(path);
-        }
+        if (!flushFileWin(nativePath(path).c_str(), &error))
+            missed.append({path, errorOf(error)});
     }
-    if (unflushed)
-        *unflushed = missed;
-    return missed.isEmpty();
+    return missed;
 }
 
-bool flushDirectory(const QString &, QString *)
+Failure flushDirectory(const QString &)
 {
     // The move is written through (MOVEFILE_WRITE_THROUGH): the new name is on
     // the disk when it returns.
-    return true;
+    return std::nullopt;
 }
 
-int lockFile(const QString &path, bool *heldByOther, QString *reason)
+Result<int> lockFile(const QString &path)
 {
-    *heldByOther = false;
     // Shared in every way: the lock, not the sharing, keeps others out.
     const HANDLE handle = CreateFileW(nativePath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        *reason = errorText(GetLastError());
-        return -1;
-    }
+    if (handle == INVALID_HANDLE_VALUE)
+        return lastSystemError();
     OVERLAPPED whole = {};
     if (!LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD,
                     MAXDWORD, &whole)) {
-        const DWORD error = GetLastError();
-        *heldByOther = error == ERROR_LOCK_VIOLATION;
-        *reason = errorText(error);
+        const SystemError error = lastSystemError();
         CloseHandle(handle);
-        return -1;
+        return error;
     }
-    return descriptorOf(handle, reason);
+    return descriptorOf(handle);
 }
 
-QString isDirectoryText()
+bool isLockHeld(const SystemError &error)
 {
-    return errorText(directoryNotSupported);
+    return error.code == ERROR_LOCK_VIOLATION;
+}
+
+SystemError isDirectoryError()
+{
+    return errorOf(directoryNotSupported);
 }
 
 FileLock fileLockState(const QString &)
@@ -248,15 +229,14 @@ FileLock fileLockState(const QString &)
     return FileLock::Unknown;
 }
 
-bool removeUnheldFile(const QString &path, QString *reason)
+Failure removeUnheldFile(const QString &path)
 {
     // A process that holds the file open without delete sharing, on this
     // machine or on one that shares it, makes the deletion fail; the system
     // closes its handles when it ends.
     if (DeleteFileW(nativePath(path).c_str()))
-        return true;
-    *reason = errorText(GetLastError());
-    return false;
+        return std::nullopt;
+    return lastSystemError();
 }
 
 int holdFileLock(int, const QString &, bool *lost)
@@ -273,20 +253,17 @@ std::optional<unsigned> permissionBits(const QString &path)
     return attributes & FILE_ATTRIBUTE_READONLY ? 0555u : 0777u;
 }
 
-bool setPermissionBits(const QString &path, unsigned mode, QString *reason)
+Failure setPermissionBits(const QString &path, unsigned mode)
 {
     const std::wstring native = nativePath(path);
     const DWORD attributes = GetFileAttributesW(native.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        *reason = errorText(GetLastError());
-        return false;
-    }
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return lastSystemError();
     const DWORD wanted = mode & 0200 ? attributes & ~DWORD(FILE_ATTRIBUTE_READONLY)
                                      : attributes | FILE_ATTRIBUTE_READONLY;
     if (wanted == attributes || SetFileAttributesW(native.c_str(), wanted))
-        return true;
-    *reason = errorText(GetLastError());
-    return false;
+        return std::nullopt;
+    return lastSystemError();
 }
 
 bool isHeldByOther(const QString &path)

@@ -1,32 +1,8 @@
 #include "platform/process.h"
-#include "platform/process_p.h"
-
-#include <QProcess>
 
 #include <algorithm>
 
 namespace Platform {
-
-bool startDetached(const QString &program, const QStringList &arguments,
-                   const QProcessEnvironment &environment, const QString &workingDirectory,
-                   QString *reason)
-{
-    QString ignored;
-    if (!reason)
-        reason = &ignored;
-    if (const std::optional<bool> started =
-            startDetachedAsBytes(program, arguments, environment, workingDirectory, reason))
-        return *started;
-    QProcess process;
-    process.setProgram(program);
-    process.setArguments(arguments);
-    process.setProcessEnvironment(environment);
-    process.setWorkingDirectory(workingDirectory);
-    if (process.startDetached())
-        return true;
-    *reason = lastStartError();
-    return false;
-}
 
 QString environmentBlock(const QProcessEnvironment &environment)
 {

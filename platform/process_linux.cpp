@@ -1,5 +1,4 @@
 #include "platform/process.h"
-#include "platform/process_p.h"
 
 #include "platform/environment.h"
 #include "platform/files.h"
@@ -40,10 +39,9 @@ std::vector<char *> pointers(QByteArrayList &texts)
 // QProcess::startDetached with arguments taken as bytes: two forks, so the
 // program is nobody's child and lives on; its own session, as with QProcess;
 // a failed exec reported back through a pipe that closes on success, with
-// its error, whose text *reason gets. handedOn, unless -1, reaches the
-// program as handedOnDescriptor.
-bool startDetachedBytes(QByteArrayList arguments, const QProcessEnvironment &environment,
-                        const QByteArray &workingDirectory, QString *reason, int handedOn = -1)
+// its error. handedOn, unless -1, reaches the program as handedOnDescriptor.
+Failure startDetachedBytes(QByteArrayList arguments, const QProcessEnvironment &environment,
+                           const QByteArray &workingDirectory, int handedOn = -1)
 {
     // A variable this process has unchanged goes on with its own bytes, which
     // text may not hold (Qt 6 decodes them as UTF-8 and loses the rest).
@@ -62,10 +60,8 @@ bool startDetachedBytes(QByteArrayList arguments, const QProcessEnvironment &env
     const std::vector<char *> envp = pointers(variables);
 
     int report[2];
-    if (::pipe2(report, O_CLOEXEC) != 0) {
-        *reason = qt_error_string(errno);
-        return false;
-    }
+    if (::pipe2(report, O_CLOEXEC) != 0)
+        return lastSystemError();
     const pid_t child = ::fork();
     const int forkError = errno;
     if (child == 0) {
@@ -99,38 +95,61 @@ bool startDetachedBytes(QByteArrayList arguments, const QProcessEnvironment &env
     }
     ::close(report[0]);
     if (child > 0 && got == 0)
-        return true;
-    *reason = qt_error_string(child < 0 ? forkError : got == sizeof error ? error : EIO);
-    return false;
+        return std::nullopt;
+    // A report cut short says only that the start failed.
+    return systemError(child < 0 ? forkError : got == sizeof error ? error : EIO);
+}
+
+QByteArrayList encodedCommand(const QString &program, const QStringList &arguments)
+{
+    QByteArrayList encoded{encodeArgument(program)};
+    for (const QString &argument : arguments)
+        encoded.append(encodeArgument(argument));
+    return encoded;
 }
 
 } // namespace
 
-std::optional<bool> startDetachedAsBytes(const QString &program, const QStringList &arguments,
-                                         const QProcessEnvironment &environment,
-                                         const QString &workingDirectory, QString *reason)
+Failure startDetached(const QString &program, const QStringList &arguments,
+                      const QProcessEnvironment &environment, const QString &workingDirectory)
 {
     // Every start takes the byte-exact way: QProcess hands arguments on as
     // text in the locale's encoding, which would change bytes that are not,
     // and tells no reason when the exec fails.
-    QByteArrayList encoded{encodeArgument(program)};
-    for (const QString &argument : arguments)
-        encoded.append(encodeArgument(argument));
-    return startDetachedBytes(encoded, environment, QFile::encodeName(workingDirectory), reason);
+    return startDetachedBytes(encodedCommand(program, arguments), environment,
+                              QFile::encodeName(workingDirectory));
 }
 
-QString lastStartError()
+Failure startDetachedHandingOn(const QString &program, const QStringList &arguments,
+                               const QProcessEnvironment &environment, int descriptor)
+{
+    return startDetachedBytes(encodedCommand(program, arguments), environment, QByteArray(),
+                              descriptor);
+}
+
+Interpreter systemInterpreter()
+{
+    return Interpreter::Shell;
+}
+
+Failure startHiddenCommandLine(const QString &, const QProcessEnvironment &)
+{
+    return systemError(ENOSYS);
+}
+
+QString systemDirectory()
 {
     return QString();
 }
 
-bool startDetachedHandingOn(const QString &program, const QStringList &arguments,
-                            const QProcessEnvironment &environment, int descriptor, QString *reason)
+QString windowsDirectory()
 {
-    QByteArrayList encoded{encodeArgument(program)};
-    for (const QString &argument : arguments)
-        encoded.append(encodeArgument(argument));
-    return startDetachedBytes(encoded, environment, QByteArray(), reason, descriptor);
+    return QString();
+}
+
+bool startedProcessRuns(qint64)
+{
+    return true;
 }
 
 QString findProgram(const QString &name, const QProcessEnvironment &environment)
@@ -159,11 +178,13 @@ bool processRunsWith(qint64 pid, const QByteArray &argument)
     return arguments->split('\0').contains(argument);
 }
 
-bool startEditor(const QString &filePath, const QProcessEnvironment &environment)
+Failure startEditor(const QString &filePath, const QProcessEnvironment &environment)
 {
     // The desktop's opener chooses the editor the user is used to.
     const QString opener = findProgram(QStringLiteral("xdg-open"), environment);
-    return !opener.isEmpty() && startDetached(opener, {filePath}, environment);
+    if (opener.isEmpty())
+        return systemError(ENOENT);
+    return startDetached(opener, {filePath}, environment);
 }
 
 } // namespace Platform

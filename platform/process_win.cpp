@@ -1,9 +1,9 @@
 #include "platform/process.h"
-#include "platform/process_p.h"
 
 #include "platform/hiddenprocess.h"
 
 #include <QDir>
+#include <QProcess>
 
 #include <windows.h>
 
@@ -16,27 +16,55 @@ QString executableSuffix()
     return QStringLiteral(".exe");
 }
 
-std::optional<bool> startDetachedAsBytes(const QString &, const QStringList &,
-                                         const QProcessEnvironment &, const QString &, QString *)
+Failure startDetached(const QString &program, const QStringList &arguments,
+                      const QProcessEnvironment &environment, const QString &workingDirectory)
 {
     // Arguments are UTF-16 text on Windows: QProcess hands them on exactly.
-    return std::nullopt;
-}
-
-QString lastStartError()
-{
+    QProcess process;
+    process.setProgram(program);
+    process.setArguments(arguments);
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(workingDirectory);
+    if (process.startDetached())
+        return std::nullopt;
     // QProcess sets no reason of its own, and nothing after its failed
     // CreateProcessW changes the thread's last error.
-    return qt_error_string(static_cast<int>(GetLastError()));
+    return lastSystemError();
 }
 
-bool startHiddenCommandLine(const QString &commandLine, const QProcessEnvironment &environment)
+Interpreter systemInterpreter()
+{
+    return Interpreter::WindowsCommand;
+}
+
+Failure startHiddenCommandLine(const QString &commandLine, const QProcessEnvironment &environment)
 {
     static_assert(sizeof(wchar_t) == sizeof(ushort), "wchar_t holds UTF-16 code units");
+    // A command line cut short would copy some files and never restart.
+    if (!fitsCommandBuffer(static_cast<std::size_t>(commandLine.size())))
+        return ownError(QStringLiteral("The command line is too long"));
     const QString block = environmentBlock(environment);
-    return startHiddenCommandLine(reinterpret_cast<const wchar_t *>(commandLine.utf16()),
-                                  static_cast<std::size_t>(commandLine.size()),
-                                  reinterpret_cast<const wchar_t *>(block.utf16()));
+    if (startHiddenCommandLine(reinterpret_cast<const wchar_t *>(commandLine.utf16()),
+                               static_cast<std::size_t>(commandLine.size()),
+                               reinterpret_cast<const wchar_t *>(block.utf16())))
+        return std::nullopt;
+    return lastSystemError();
+}
+
+QString findProgram(const QString &, const QProcessEnvironment &)
+{
+    return QString();
+}
+
+Failure startDetachedHandingOn(const QString &, const QStringList &, const QProcessEnvironment &,
+                               int)
+{
+    return systemError(ERROR_NOT_SUPPORTED);
+}
+
+bool processRunsWith(qint64, const QByteArray &)
+{
+    return true;
 }
 
 namespace {
@@ -82,11 +110,11 @@ bool startedProcessRuns(qint64 starterId)
     return found;
 }
 
-bool startEditor(const QString &filePath, const QProcessEnvironment &environment)
+Failure startEditor(const QString &filePath, const QProcessEnvironment &environment)
 {
     const QString directory = windowsDirectory();
     if (directory.isEmpty())
-        return false;
+        return lastSystemError();
     return startDetached(directory + QStringLiteral("\\notepad.exe"),
                          {QDir::toNativeSeparators(filePath)}, environment);
 }

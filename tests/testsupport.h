@@ -1,7 +1,9 @@
 #ifndef ORVANE_TESTS_TESTSUPPORT_H
 #define ORVANE_TESTS_TESTSUPPORT_H
 
+#include "update/commandchain.h"
 #include "update/deferredcopy.h"
+#include "update/shellchain.h"
 
 #include <QByteArray>
 #include <QJsonObject>

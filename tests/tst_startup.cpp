@@ -181,7 +181,8 @@ void TestStartup::failedSecondForkIsReported()
         if (::setgid(unprivilegedId) != 0 || ::setuid(unprivilegedId) != 0 ||
             ::setrlimit(RLIMIT_NPROC, &limit) != 0)
             ::_exit(2);
-        ::_exit(Platform::startDetached("/bin/true", escapedByte, environment) ? 1 : 0);
+        // Reported as a failure, not taken for a start.
+        ::_exit(Platform::startDetached("/bin/true", escapedByte, environment) ? 0 : 1);
     }
     int status = 0;
     QCOMPARE(::waitpid(child, &status, 0), child);

@@ -17,53 +17,86 @@ void limitPermissions(const QString &path)
 {
     const std::optional<unsigned> mode = Platform::permissionBits(path);
     const std::optional<unsigned> directory = Platform::permissionBits(directoryOf(path));
-    QString ignored;
     if (mode && directory && reportFileMode(*mode, *directory) != (*mode & 07777))
-        Platform::setPermissionBits(path, reportFileMode(*mode, *directory), &ignored);
+        (void)Platform::setPermissionBits(path, reportFileMode(*mode, *directory));
 }
 
 } // namespace
 
-QString missingSourceMessage(const QString &sourcePath)
+UpdateError missingSource(const QString &sourcePath)
 {
-    return QStringLiteral("Файл %0 не существует.").arg(sourcePath);
+    return {UpdateError::Kind::MissingSource, sourcePath, QString(), QString(), QString(), 0};
 }
 
-QString cannotRemoveMessage(const QString &targetPath, const QString &reason)
+UpdateError cannotRemove(const QString &targetPath, const QString &reason)
 {
-    return QStringLiteral("Файл %0 не может быть удален. ").arg(targetPath) + reason;
+    return {UpdateError::Kind::CannotRemove, targetPath, reason, QString(), QString(), 0};
 }
 
-QString cannotCopyMessage(const QString &sourcePath, const QString &reason)
+UpdateError cannotCopy(const QString &sourcePath, const QString &reason)
 {
-    return QStringLiteral("Файл %0 не может быть скопирован. ").arg(sourcePath) + reason;
+    return {UpdateError::Kind::CannotCopy, sourcePath, reason, QString(), QString(), 0};
 }
 
-QString otherUpdateMessage(const QString &workDir)
+UpdateError otherUpdate(const QString &workDir, const QString &lockPath, const QString &host,
+                        qint64 pid)
 {
-    return QStringLiteral("Другое обновление уже выполняется в %0.").arg(workDir);
+    return {UpdateError::Kind::OtherUpdate, workDir, QString(), lockPath, host, pid};
 }
 
-QString unreadableRecordMessage(const QString &recordPath)
+UpdateError unreadableRecord(const QString &recordPath)
 {
-    return QStringLiteral("Запись прерванного обновления %0 не может быть прочитана.")
-        .arg(recordPath);
+    return {UpdateError::Kind::UnreadableRecord, recordPath, QString(), QString(), QString(), 0};
 }
 
-QString otherUpdateMessage(const QString &workDir, const QString &lockPath, const QString &host,
-                           qint64 pid)
+UpdateError cannotRestart(const QString &programPath, const QString &reason)
 {
-    // All at once, so that a place marker in a path stays text.
-    if (pid == 0)
-        return otherUpdateMessage(workDir) + QStringLiteral(" Файл блокировки: %1.").arg(lockPath);
-    return otherUpdateMessage(workDir) +
-           QStringLiteral(" Файл блокировки: %1, компьютер %2, процесс %3.")
-               .arg(lockPath, host, QString::number(pid));
+    return {UpdateError::Kind::CannotRestart, programPath, reason, QString(), QString(), 0};
 }
 
-QString cannotRestartMessage(const QString &programPath, const QString &reason)
+UpdateError recorded(const QString &message)
 {
-    return QStringLiteral("Программа %0 не может быть запущена. ").arg(programPath) + reason;
+    return {UpdateError::Kind::Recorded, QString(), message, QString(), QString(), 0};
+}
+
+QString errorMessage(const UpdateError &error)
+{
+    // Each at once, so that a place marker in a path stays text.
+    switch (error.kind) {
+    case UpdateError::Kind::MissingSource:
+        return QStringLiteral("Файл %0 не существует.").arg(error.path);
+    case UpdateError::Kind::CannotRemove:
+        return QStringLiteral("Файл %0 не может быть удален. ").arg(error.path) + error.reason;
+    case UpdateError::Kind::CannotCopy:
+        return QStringLiteral("Файл %0 не может быть скопирован. ").arg(error.path) + error.reason;
+    case UpdateError::Kind::OtherUpdate: {
+        const QString message =
+            QStringLiteral("Другое обновление уже выполняется в %0.").arg(error.path);
+        if (error.lockPath.isEmpty())
+            return message;
+        if (error.pid == 0)
+            return message + QStringLiteral(" Файл блокировки: %1.").arg(error.lockPath);
+        return message + QStringLiteral(" Файл блокировки: %1, компьютер %2, процесс %3.")
+                             .arg(error.lockPath, error.host, QString::number(error.pid));
+    }
+    case UpdateError::Kind::UnreadableRecord:
+        return QStringLiteral("Запись прерванного обновления %0 не может быть прочитана.")
+            .arg(error.path);
+    case UpdateError::Kind::CannotRestart:
+        return QStringLiteral("Программа %0 не может быть запущена. ").arg(error.path) +
+               error.reason;
+    case UpdateError::Kind::Recorded:
+        return error.reason;
+    }
+    return QString();
+}
+
+QStringList errorMessages(const QList<UpdateError> &errors)
+{
+    QStringList messages;
+    for (const UpdateError &error : errors)
+        messages.append(errorMessage(error));
+    return messages;
 }
 
 QString errorFilePath(const QString &workDir)
@@ -80,22 +113,22 @@ Installation::ExitCode writeErrorFile(const QString &path, const QStringList &er
 {
     // Never a FIFO (which would wait for a reader), a device or a file
     // elsewhere that a link names.
-    QString reason;
-    const int descriptor = Platform::openRegularFileForWriting(path, &reason);
-    if (descriptor < 0) {
-        Installation::logError("Error. Can't open err file ", reason);
+    const Platform::Result<int> opened = Platform::openRegularFileForWriting(path);
+    if (!opened.ok()) {
+        Installation::logError("Error. Can't open err file ", opened.error().text);
         return Installation::CannotOpenErrorFile;
     }
+    const int descriptor = opened.value();
     limitPermissions(path);
     // Written at once, so that a full disk or the file-size limit shows here,
     // with its reason.
     const QByteArray content = errorFileContent(errors);
-    const bool written =
-        Platform::writeAll(descriptor, content.constData(), content.size(), &reason);
-    QString closeReason;
-    const bool closed = Platform::closeFile(descriptor, &closeReason);
-    if (!written || !closed) {
-        Installation::logError("Error. Can't write to err file ", written ? closeReason : reason);
+    Platform::Failure failed = Platform::writeAll(descriptor, content.constData(), content.size());
+    const Platform::Failure notClosed = Platform::closeFile(descriptor);
+    if (!failed)
+        failed = notClosed;
+    if (failed) {
+        Installation::logError("Error. Can't write to err file ", failed->text);
         return Installation::CannotWriteErrorFile;
     }
     return Installation::Ok;

@@ -4,6 +4,7 @@
 #include "installation/exitcode.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -11,18 +12,41 @@
 // directory, one message per line, opened for the user in an editor.
 namespace Update {
 
-// The messages, in the user's language. A reason, where one follows, is the
-// system's own text.
-QString missingSourceMessage(const QString &sourcePath);
-QString cannotRemoveMessage(const QString &targetPath, const QString &reason);
-QString cannotCopyMessage(const QString &sourcePath, const QString &reason);
-QString otherUpdateMessage(const QString &workDir);
-QString unreadableRecordMessage(const QString &recordPath);
-// The same, naming the lock in the way: its file, and its holder's machine
-// and process (pid 0: not known).
-QString otherUpdateMessage(const QString &workDir, const QString &lockPath, const QString &host,
-                           qint64 pid);
-QString cannotRestartMessage(const QString &programPath, const QString &reason);
+// A failure of the update, as the pass, the recovery and the restart find
+// it. Only errorMessage() puts it into the user's words.
+struct UpdateError
+{
+    enum class Kind {
+        MissingSource,    // path: the new version that is not there
+        CannotRemove,     // path: the installed file that could not be replaced
+        CannotCopy,       // path: the new version that could not be put in place
+        OtherUpdate,      // path: the working directory another update holds
+        UnreadableRecord, // path: the record of an update cut short
+        CannotRestart,    // path: the program that could not be started again
+        Recorded,         // reason: a message as an update's record keeps it
+    };
+    Kind kind = Kind::CannotCopy;
+    QString path;
+    QString reason; // the system's text, where one follows
+    // OtherUpdate: the lock file or record in the way (empty: none named),
+    // its holder's machine and process (pid 0: not known).
+    QString lockPath;
+    QString host;
+    qint64 pid = 0;
+};
+
+UpdateError missingSource(const QString &sourcePath);
+UpdateError cannotRemove(const QString &targetPath, const QString &reason);
+UpdateError cannotCopy(const QString &sourcePath, const QString &reason);
+UpdateError otherUpdate(const QString &workDir, const QString &lockPath = QString(),
+                        const QString &host = QString(), qint64 pid = 0);
+UpdateError unreadableRecord(const QString &recordPath);
+UpdateError cannotRestart(const QString &programPath, const QString &reason);
+UpdateError recorded(const QString &message);
+
+// The message of a failure, in the user's language.
+QString errorMessage(const UpdateError &error);
+QStringList errorMessages(const QList<UpdateError> &errors);
 
 // The error file's path in a working directory.
 QString errorFilePath(const QString &workDir);

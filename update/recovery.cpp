@@ -92,10 +92,10 @@ void Finisher::finish(const RecordEntry &entry)
 
 bool Finisher::giveName(const QString &stagedPath, const RecordEntry &entry)
 {
-    QString reason;
-    if (!replaceStagedFile(stagedPath, entry.targetPath, m_waitMs, renameAttempts, &reason)) {
+    if (const Platform::Failure failed =
+            replaceStagedFile(stagedPath, entry.targetPath, m_waitMs, renameAttempts)) {
         QFile::remove(stagedPath);
-        m_outcome.errors.append(cannotRemoveMessage(entry.targetPath, reason));
+        m_outcome.errors.append(cannotRemove(entry.targetPath, failed->text));
         return false;
     }
     ++m_replaced;
@@ -109,43 +109,42 @@ void Finisher::copyAgain(const RecordEntry &entry)
 {
     const QFileInfo source(entry.sourcePath);
     if (!source.exists()) {
-        m_outcome.errors.append(missingSourceMessage(entry.sourcePath));
+        m_outcome.errors.append(missingSource(entry.sourcePath));
         return;
     }
     if (!source.isFile()) {
-        m_outcome.errors.append(
-            cannotCopyMessage(entry.sourcePath, source.isDir() ? Platform::isDirectoryText()
-                                                               : Platform::notRegularFileText()));
+        m_outcome.errors.append(cannotCopy(
+            entry.sourcePath,
+            (source.isDir() ? Platform::isDirectoryError() : Platform::notRegularFileError())
+                .text));
         return;
     }
-    QString reason;
-    int held = -1;
-    const QString staged = copyToStaged(entry.sourcePath, directoryOf(entry.targetPath),
-                                        fileNameOf(entry.targetPath), &reason, &held);
+    const Platform::Result<StagedFile> staged =
+        copyToStaged(entry.sourcePath, directoryOf(entry.targetPath), fileNameOf(entry.targetPath));
+    if (!staged.ok()) {
+        m_outcome.errors.append(cannotCopy(entry.sourcePath, staged.error().text));
+        return;
+    }
     // Held until it has the target's name or is gone, as in the pass.
+    const int held = staged.value().lock;
     const auto release = qScopeGuard([held] {
-        QString ignored;
         if (held >= 0)
-            Platform::closeFile(held, &ignored);
+            (void)Platform::closeFile(held);
     });
-    if (staged.isEmpty()) {
-        m_outcome.errors.append(cannotCopyMessage(entry.sourcePath, reason));
+    const QList<Platform::PathError> unflushed = Platform::flushFiles({staged.value().path});
+    if (!unflushed.isEmpty()) {
+        QFile::remove(staged.value().path);
+        m_outcome.errors.append(cannotCopy(entry.sourcePath, unflushed.first().error.text));
         return;
     }
-    if (!Platform::flushFiles({staged}, &reason)) {
-        QFile::remove(staged);
-        m_outcome.errors.append(cannotCopyMessage(entry.sourcePath, reason));
-        return;
-    }
-    giveName(staged, entry);
+    giveName(staged.value().path, entry);
 }
 
 void Finisher::flushDirectories()
 {
     for (const QString &directory : qAsConst(m_touched)) {
-        QString reason;
-        if (!Platform::flushDirectory(directory, &reason))
-            m_outcome.errors.append(cannotCopyMessage(directory, reason));
+        if (const Platform::Failure failed = Platform::flushDirectory(directory))
+            m_outcome.errors.append(cannotCopy(directory, failed->text));
     }
 }
 
@@ -169,7 +168,7 @@ Recovery finishRecordedUpdate(const QString &workDir, int waitMs)
     Finisher finisher(waitMs);
     const std::optional<UpdateRecord> record = readRecord(path);
     if (!record) {
-        finisher.outcome().errors.append(unreadableRecordMessage(path));
+        finisher.outcome().errors.append(unreadableRecord(path));
     } else if (record->state == UpdateRecord::State::Staging) {
         for (const RecordEntry &entry : record->entries) {
             const QString directory = directoryOf(entry.targetPath);
@@ -184,7 +183,10 @@ Recovery finishRecordedUpdate(const QString &workDir, int waitMs)
         finisher.flushDirectories();
         // The deferred copy's report is this one now: the failures it was to
         // report first, then what is still not done.
-        finisher.outcome().errors = record->otherErrors + finisher.outcome().errors;
+        QList<UpdateError> reported;
+        for (const QString &message : record->otherErrors)
+            reported.append(recorded(message));
+        finisher.outcome().errors = reported + finisher.outcome().errors;
         if (record->handedOver && finisher.outcome().errors.isEmpty())
             QFile::remove(errorFilePath(workDir));
         for (const QString &directory : finisher.directories())
@@ -198,10 +200,9 @@ Recovery finishRecordedUpdate(const QString &workDir, int waitMs)
                     .arg(record->entries.size()));
     }
     // Reported once, whatever happened: the next start does not try again.
-    QString reason;
-    if (!removeRecord(workDir, &reason))
+    if (const Platform::Failure failed = removeRecord(workDir))
         finisher.outcome().diagnostics.append(QStringLiteral("Error. Can't remove ") + path +
-                                              QStringLiteral(": ") + reason);
+                                              QStringLiteral(": ") + failed->text);
     return finisher.outcome();
 }
 
@@ -212,10 +213,10 @@ void finishInterruptedUpdate(const QString &workDir, const QProcessEnvironment &
         return;
     const QString lockPath = lockFilePath(workDir);
     QLockFile lock(lockPath);
-    QString reason;
     // Another run that holds the lock, or a deferred copy that runs, is the
     // update itself, which will finish.
-    if (takeLock(lock, lockPath, 0, &reason) != Lock::Held) {
+    const Platform::Result<Lock> taken = takeLock(lock, lockPath, 0);
+    if (!taken.ok() || taken.value() != Lock::Held) {
         Installation::logError("Error. An update cut short waits to be finished, but its lock is "
                                "in use: ",
                                recordPath);
@@ -228,11 +229,12 @@ void finishInterruptedUpdate(const QString &workDir, const QProcessEnvironment &
         qDebug() << line;
     if (recovery.errors.isEmpty())
         return;
-    for (const QString &message : recovery.errors)
+    const QStringList messages = errorMessages(recovery.errors);
+    for (const QString &message : messages)
         qDebug() << message;
     const QString errorFile = errorFilePath(workDir);
-    if (writeErrorFile(errorFile, recovery.errors) == Installation::Ok &&
-        !Platform::startEditor(errorFile, environment))
+    if (writeErrorFile(errorFile, messages) == Installation::Ok &&
+        Platform::startEditor(errorFile, environment))
         Installation::logError("Error. Can't open err file in editor ", errorFile);
 }
 

@@ -1,6 +1,8 @@
 #ifndef ORVANE_UPDATE_RECOVERY_H
 #define ORVANE_UPDATE_RECOVERY_H
 
+#include "update/errorreport.h"
+
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
@@ -12,8 +14,8 @@ namespace Update {
 
 struct Recovery
 {
-    QStringList errors;      // the messages for the error file
-    QStringList diagnostics; // lines for the log (English)
+    QList<UpdateError> errors; // the failures for the error file
+    QStringList diagnostics;   // lines for the log (English)
 };
 
 // Whether the deferred copy of the record at recordPath still runs, so that

@@ -80,33 +80,37 @@ void wait(int ms)
 
 // Gives the staged file the name of a target that is a running program or a
 // loaded library: the old version steps aside in its own directory, under a
-// name that tells what it is, until a later run removes it. On failure
-// *reason is the system's text (the refusal of the replacement when no
-// aside name fits).
-bool replaceAside(const QString &stagedPath, const QString &targetPath, QString *reason)
+// name that tells what it is, until a later run removes it. When no aside
+// name fits, the replacement's own refusal stands.
+Platform::Failure replaceAside(const QString &stagedPath, const QString &targetPath,
+                               const Platform::SystemError &refusal)
 {
     const QString asideName = asideFileName(fileNameOf(targetPath));
-    return !asideName.isEmpty() &&
-           Platform::replaceAside(stagedPath, targetPath,
-                                  directoryOf(targetPath) + QLatin1Char('/') + asideName, reason);
+    if (asideName.isEmpty())
+        return refusal;
+    return Platform::replaceAside(stagedPath, targetPath,
+                                  directoryOf(targetPath) + QLatin1Char('/') + asideName);
 }
 
 } // namespace
 
-bool replaceStagedFile(const QString &stagedPath, const QString &targetPath, int waitMs,
-                       int attempts, QString *reason)
+Platform::Failure replaceStagedFile(const QString &stagedPath, const QString &targetPath,
+                                    int waitMs, int attempts)
 {
     for (int attempt = 1;; ++attempt) {
         bool retry = false;
-        switch (Platform::replaceFile(stagedPath, targetPath, reason)) {
+        const Platform::ReplaceOutcome replaced = Platform::replaceFile(stagedPath, targetPath);
+        Platform::Failure failed = replaced.error;
+        switch (replaced.replacement) {
         case Platform::Replacement::Done:
-            return true;
+            return std::nullopt;
         case Platform::Replacement::Refused:
             break;
         case Platform::Replacement::HeldAsImage:
             // Waiting would not free it, nor is it needed.
-            if (replaceAside(stagedPath, targetPath, reason))
-                return true;
+            failed = replaceAside(stagedPath, targetPath, replaced.error);
+            if (!failed)
+                return std::nullopt;
             break;
         case Platform::Replacement::Busy:
             retry = true;
@@ -114,28 +118,33 @@ bool replaceStagedFile(const QString &stagedPath, const QString &targetPath, int
         }
         const bool stagedHeld = Platform::isHeldByOther(stagedPath);
         if (!retry && !stagedHeld)
-            return false;
+            return failed;
         const int allowed = stagedHeld ? qMax(attempts, renameAttempts) : attempts;
         // A single attempt is made at once, with nothing to wait for.
         if (allowed > 1)
             wait(waitMs);
         if (attempt >= allowed)
-            return false;
+            return failed;
     }
 }
 
 // Flushes a staged file whose flush failed again, while somebody else holds
 // it, which kept the flush from opening it. A flush that failed otherwise is
-// not repeated: a second one may not report what the first did.
-bool flushOnceReleased(const QString &stagedPath, int waitMs, QString *reason)
+// not repeated: a second one may not report what the first did. Returns
+// nothing once it is flushed, else the latest failure, first the one given.
+Platform::Failure flushOnceReleased(const QString &stagedPath, int waitMs,
+                                    const Platform::SystemError &first)
 {
+    Platform::SystemError latest = first;
     for (int attempt = 1; attempt < renameAttempts && Platform::isHeldByOther(stagedPath);
          ++attempt) {
         wait(waitMs);
-        if (Platform::flushFiles({stagedPath}, reason))
-            return true;
+        const QList<Platform::PathError> missed = Platform::flushFiles({stagedPath});
+        if (missed.isEmpty())
+            return std::nullopt;
+        latest = missed.first().error;
     }
-    return false;
+    return latest;
 }
 
 // Removes a staged file that is no longer needed, trying again while
@@ -160,10 +169,10 @@ struct Entry
 {
     QString targetPath;
     QString sourcePath;
-    QString directory;     // the target's, where the staged file stands
-    QString stagedPath;    // the new version beside the target, until it has the target's name
-    int stagedLock = -1;   // holds the staged file's lock (copyToStaged)
-    QString message;       // the failure, if any
+    QString directory;   // the target's, where the staged file stands
+    QString stagedPath;  // the new version beside the target, until it has the target's name
+    int stagedLock = -1; // holds the staged file's lock (copyToStaged)
+    std::optional<UpdateError> failure;
     bool pending = false;  // the failure leaves the file to the deferred copy
     bool replaced = false; // the new version has the target's name
 };
@@ -187,7 +196,7 @@ public:
     void setMayRemoveLeftovers(bool may) { m_mayRemoveLeftovers = may; }
     void addDiagnostic(const QString &line) { m_diagnostics.append(line); }
     // A failure that comes before the names (the update cut short before).
-    void addError(const QString &message) { m_earlierErrors.append(message); }
+    void addError(const UpdateError &error) { m_earlierErrors.append(error); }
 
     void stage(const QString &name);
     void flushStaged();
@@ -195,7 +204,7 @@ public:
     UpdateRecord readyRecord() const;
     // No target changes: every staged file is removed, and every name that
     // was to be replaced fails with this reason, with nothing pending.
-    void abandon(const QString &reason);
+    void abandon(const Platform::SystemError &error);
     void replaceStaged();
     void flushDirectories();
     // The messages and the pending copies, in the order of the names.
@@ -220,7 +229,7 @@ private:
     QList<Entry> m_entries;
     QStringList m_changedDirectories; // directories that received new names
     QStringList m_diagnostics;
-    QStringList m_earlierErrors;
+    QList<UpdateError> m_earlierErrors;
 };
 
 void Pass::stage(const QString &name)
@@ -232,7 +241,7 @@ void Pass::stage(const QString &name)
 
     const QFileInfo sourceInfo(entry.sourcePath);
     if (!sourceInfo.exists()) {
-        entry.message = missingSourceMessage(entry.sourcePath);
+        entry.failure = missingSource(entry.sourcePath);
         return;
     }
     // No file can take a directory's name, now or later: reported at once,
@@ -242,16 +251,17 @@ void Pass::stage(const QString &name)
     const QFileInfo targetInfo(entry.targetPath);
     if (Platform::isPathSeparator(name.isEmpty() ? QChar() : name.back()) ||
         (targetInfo.isDir() && !targetInfo.isSymLink())) {
-        entry.message = cannotRemoveMessage(entry.targetPath, Platform::isDirectoryText());
+        entry.failure = cannotRemove(entry.targetPath, Platform::isDirectoryError().text);
         return;
     }
     // Only a file is a new version, now or later: a directory cannot be
     // copied, opening a FIFO would wait for a writer that never comes, with
     // the lock held, and a device or a socket holds no version either.
     if (!sourceInfo.isFile()) {
-        entry.message = cannotCopyMessage(entry.sourcePath, sourceInfo.isDir()
-                                                                ? Platform::isDirectoryText()
-                                                                : Platform::notRegularFileText());
+        entry.failure =
+            cannotCopy(entry.sourcePath, (sourceInfo.isDir() ? Platform::isDirectoryError()
+                                                             : Platform::notRegularFileError())
+                                             .text);
         return;
     }
 
@@ -261,19 +271,20 @@ void Pass::stage(const QString &name)
     entry.directory = directoryOf(entry.targetPath);
     removeLeftovers(entry.directory);
 
-    QString reason;
-    entry.stagedPath = copyToStaged(entry.sourcePath, entry.directory, fileNameOf(entry.targetPath),
-                                    &reason, &entry.stagedLock);
-    if (entry.stagedPath.isEmpty()) {
-        entry.message = cannotCopyMessage(entry.sourcePath, reason);
+    const Platform::Result<StagedFile> staged =
+        copyToStaged(entry.sourcePath, entry.directory, fileNameOf(entry.targetPath));
+    if (staged.ok()) {
+        entry.stagedPath = staged.value().path;
+        entry.stagedLock = staged.value().lock;
+    } else {
+        entry.failure = cannotCopy(entry.sourcePath, staged.error().text);
         entry.pending = true;
     }
     // Each held lock is an open descriptor: beyond this many, a staged file
     // is locked only while it is written, so that a long list of names never
     // runs out of descriptors.
     if (entry.stagedLock >= 0 && ++m_heldLocks > maxHeldLocks) {
-        QString ignored;
-        Platform::closeFile(entry.stagedLock, &ignored);
+        (void)Platform::closeFile(entry.stagedLock);
         entry.stagedLock = -1;
     }
 }
@@ -285,24 +296,26 @@ void Pass::flushStaged()
         if (!entry.stagedPath.isEmpty())
             paths.append(entry.stagedPath);
     }
-    QString reason;
-    QStringList unflushed;
-    if (paths.isEmpty() || Platform::flushFiles(paths, &reason, &unflushed))
+    const QList<Platform::PathError> unflushed = Platform::flushFiles(paths);
+    if (unflushed.isEmpty())
         return;
     // One file's trouble costs no other, and a file somebody holds for a
     // moment is waited for. A new version that may not be on the disk takes
     // no installed file's place: after a power cut the name could hold an
     // empty file.
-    for (Entry &entry : m_entries) {
-        if (entry.stagedPath.isEmpty() || !unflushed.contains(entry.stagedPath))
-            continue;
-        QString fileReason = reason;
-        if (flushOnceReleased(entry.stagedPath, m_waitMs, &fileReason))
-            continue;
-        removeStaged(entry.stagedPath, m_waitMs);
-        releaseStaged(entry);
-        entry.message = cannotCopyMessage(entry.sourcePath, fileReason);
-        entry.pending = true;
+    for (const Platform::PathError &missed : unflushed) {
+        for (Entry &entry : m_entries) {
+            if (entry.stagedPath.isEmpty() || entry.stagedPath != missed.path)
+                continue;
+            const Platform::Failure failed =
+                flushOnceReleased(entry.stagedPath, m_waitMs, missed.error);
+            if (!failed)
+                continue;
+            removeStaged(entry.stagedPath, m_waitMs);
+            releaseStaged(entry);
+            entry.failure = cannotCopy(entry.sourcePath, failed->text);
+            entry.pending = true;
+        }
     }
 }
 
@@ -317,7 +330,7 @@ UpdateRecord Pass::readyRecord() const
     return record;
 }
 
-void Pass::abandon(const QString &reason)
+void Pass::abandon(const Platform::SystemError &error)
 {
     for (Entry &entry : m_entries) {
         if (entry.stagedPath.isEmpty() && !entry.pending)
@@ -325,7 +338,7 @@ void Pass::abandon(const QString &reason)
         if (!entry.stagedPath.isEmpty())
             QFile::remove(entry.stagedPath);
         releaseStaged(entry);
-        entry.message = cannotCopyMessage(entry.sourcePath, reason);
+        entry.failure = cannotCopy(entry.sourcePath, error.text);
         entry.pending = false;
     }
 }
@@ -334,9 +347,8 @@ void Pass::abandon(const QString &reason)
 void Pass::releaseStaged(Entry &entry)
 {
     entry.stagedPath.clear();
-    QString ignored;
     if (entry.stagedLock >= 0)
-        Platform::closeFile(entry.stagedLock, &ignored);
+        (void)Platform::closeFile(entry.stagedLock);
     entry.stagedLock = -1;
 }
 
@@ -352,13 +364,14 @@ void Pass::replaceStaged()
             Platform::runningProgramIsHeld() && QFileInfo(entry.targetPath) == m_ownProgram
                 ? 1
                 : renameAttempts;
-        QString reason;
-        if (replaceStagedFile(entry.stagedPath, entry.targetPath, m_waitMs, attempts, &reason)) {
+        const Platform::Failure failed =
+            replaceStagedFile(entry.stagedPath, entry.targetPath, m_waitMs, attempts);
+        if (!failed) {
             entry.replaced = true;
             addChangedDirectory(entry.directory);
         } else {
             removeStaged(entry.stagedPath, m_waitMs);
-            entry.message = cannotRemoveMessage(entry.targetPath, reason);
+            entry.failure = cannotRemove(entry.targetPath, failed->text);
             entry.pending = true;
         }
         releaseStaged(entry);
@@ -380,14 +393,14 @@ bool Pass::nameDependsOn(const Entry &entry, const QString &directory) const
 void Pass::flushDirectories()
 {
     for (const QString &directory : qAsConst(m_changedDirectories)) {
-        QString reason;
-        if (Platform::flushDirectory(directory, &reason))
+        const Platform::Failure failed = Platform::flushDirectory(directory);
+        if (!failed)
             continue;
         m_diagnostics.append(QStringLiteral("Error. Can't flush directory ") + directory +
-                             QStringLiteral(": ") + reason);
+                             QStringLiteral(": ") + failed->text);
         for (Entry &entry : m_entries) {
-            if (entry.replaced && entry.message.isEmpty() && nameDependsOn(entry, directory))
-                entry.message = cannotCopyMessage(entry.sourcePath, reason);
+            if (entry.replaced && !entry.failure && nameDependsOn(entry, directory))
+                entry.failure = cannotCopy(entry.sourcePath, failed->text);
         }
     }
 }
@@ -398,10 +411,10 @@ PassResult Pass::result() const
     result.errors = m_earlierErrors;
     result.otherErrors = m_earlierErrors;
     for (const Entry &entry : m_entries) {
-        if (!entry.message.isEmpty())
-            result.errors.append(entry.message);
-        if (!entry.message.isEmpty() && !entry.pending)
-            result.otherErrors.append(entry.message);
+        if (entry.failure)
+            result.errors.append(*entry.failure);
+        if (entry.failure && !entry.pending)
+            result.otherErrors.append(*entry.failure);
         if (entry.pending)
             result.pending.append({entry.targetPath, entry.sourcePath});
     }
@@ -430,11 +443,12 @@ void Pass::givePermissions(const QStringList &missing)
 {
     for (auto it = missing.crbegin(); it != missing.crend(); ++it) {
         const std::optional<unsigned> parent = Platform::permissionBits(createdDirectoryOf(*it));
-        QString reason;
-        if (parent && QFileInfo(*it).isDir() &&
-            !Platform::setPermissionBits(*it, createdDirectoryMode(*parent), &reason))
+        if (!parent || !QFileInfo(*it).isDir())
+            continue;
+        if (const Platform::Failure failed =
+                Platform::setPermissionBits(*it, createdDirectoryMode(*parent)))
             m_diagnostics.append(QStringLiteral("Error. Can't set permissions of ") + *it +
-                                 QStringLiteral(": ") + reason);
+                                 QStringLiteral(": ") + failed->text);
     }
 }
 
@@ -464,18 +478,18 @@ PassResult otherUpdateResult(const QString &workDir, const QString &recordPath)
 {
     const std::optional<UpdateRecord> record = readRecord(recordPath);
     PassResult result;
-    result.errors.append(otherUpdateMessage(workDir, recordPath, record ? record->host : QString(),
-                                            record ? record->writer : 0));
+    result.errors.append(otherUpdate(workDir, recordPath, record ? record->host : QString(),
+                                     record ? record->writer : 0));
     result.otherErrors = result.errors;
     return result;
 }
 
 // The record, naming this run as its writer.
-bool writeRecordOfThisRun(const QString &workDir, UpdateRecord *record, QString *reason)
+Platform::Failure writeRecordOfThisRun(const QString &workDir, UpdateRecord *record)
 {
     record->host = QSysInfo::machineHostName();
     record->writer = QCoreApplication::applicationPid();
-    return writeRecord(workDir, *record, reason);
+    return writeRecord(workDir, *record);
 }
 
 } // namespace
@@ -496,18 +510,15 @@ void removeLeftovers(const QString &directory)
     const QStringList entries = dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
     for (const QString &entry : entries) {
         const QString target = asideTargetName(entry);
-        QString reason;
-        if (!target.isEmpty() &&
-            !Platform::renameFile(dir.filePath(entry), dir.filePath(target), &reason) &&
+        if (!target.isEmpty() && Platform::renameFile(dir.filePath(entry), dir.filePath(target)) &&
             QFileInfo::exists(dir.filePath(target)))
             dir.remove(entry);
     }
     for (const QString &entry : entries) {
         qint64 chain = 0;
         QString host;
-        QString ignored;
         if (isStagedFileName(entry))
-            Platform::removeUnheldFile(dir.filePath(entry), &ignored);
+            (void)Platform::removeUnheldFile(dir.filePath(entry));
         else if (isDeferredCopyFileName(entry, &chain, &host) &&
                  !deferredCopyMayUse(dir.filePath(entry), chain, host))
             dir.remove(entry);
@@ -525,13 +536,12 @@ PassResult replaceFiles(const QStringList &names, const QString &appDir, const Q
     auto lock = std::make_shared<QLockFile>(lockPath);
     QElapsedTimer waited;
     waited.start();
-    QString reason;
-    const Lock taken = takeLock(*lock, lockPath, lockWait, &reason);
+    const Platform::Result<Lock> taken = takeLock(*lock, lockPath, lockWait);
+    const bool takenByOther = taken.ok() && taken.value() == Lock::TakenByOther;
     // A deferred copy that runs holds the installation as the lock does:
     // whatever it copies must not end up over a newer version.
     const QString recordPath = recordFilePath(workDir);
-    for (bool told = false; taken != Lock::TakenByOther && recordedCopyRunsAt(recordPath);
-         told = true) {
+    for (bool told = false; !takenByOther && recordedCopyRunsAt(recordPath); told = true) {
         if (!told)
             pass.addDiagnostic(QStringLiteral("Waiting for the deferred copy of the update "
                                               "recorded in ") +
@@ -542,32 +552,28 @@ PassResult replaceFiles(const QStringList &names, const QString &appDir, const Q
         }
         wait(qMin<int>(lockPollMs, lockWait));
     }
-    switch (taken) {
-    case Lock::Held: {
-        const Recovery recovery = finishRecordedUpdate(workDir, waitMs);
-        for (const QString &message : recovery.errors)
-            pass.addError(message);
-        for (const QString &line : recovery.diagnostics)
-            pass.addDiagnostic(line);
-        removeAbandonedReports(workDir);
-        break;
-    }
-    case Lock::TakenByOther: {
+    if (takenByOther) {
         PassResult result;
         const LockHolder holder = lockHolder(*lock);
-        result.errors.append(otherUpdateMessage(workDir, lockPath, holder.host, holder.pid));
+        result.errors.append(otherUpdate(workDir, lockPath, holder.host, holder.pid));
         result.otherErrors = result.errors;
         return result;
     }
-    case Lock::Unavailable:
+    if (taken.ok()) {
+        const Recovery recovery = finishRecordedUpdate(workDir, waitMs);
+        for (const UpdateError &error : recovery.errors)
+            pass.addError(error);
+        for (const QString &line : recovery.diagnostics)
+            pass.addDiagnostic(line);
+        removeAbandonedReports(workDir);
+    } else {
         // A working directory that takes no lock file takes no error file
         // either; the update itself may still work, so it goes on, but
         // without the lock it leaves other runs' files alone: their staged
         // files, and the record of an update cut short.
         pass.addDiagnostic(QStringLiteral("Error. Can't create lock file ") + lockPath +
-                           QStringLiteral(": ") + reason);
+                           QStringLiteral(": ") + taken.error().text);
         pass.setMayRemoveLeftovers(false);
-        break;
     }
 
     // While it stages, an update cut short is undone by the next start: no
@@ -576,10 +582,10 @@ PassResult replaceFiles(const QStringList &names, const QString &appDir, const Q
     for (const QString &name : names)
         staging.entries.append({appDir + QLatin1Char('/') + name, QString(),
                                 workDir + QLatin1Char('/') + name + QLatin1Char('_')});
-    if (!writeRecordOfThisRun(workDir, &staging, &reason)) {
+    if (const Platform::Failure failed = writeRecordOfThisRun(workDir, &staging)) {
         for (const QString &name : names)
             pass.addError(
-                cannotCopyMessage(workDir + QLatin1Char('/') + name + QLatin1Char('_'), reason));
+                cannotCopy(workDir + QLatin1Char('/') + name + QLatin1Char('_'), failed->text));
         return pass.result();
     }
     for (const QString &name : names)
@@ -587,8 +593,8 @@ PassResult replaceFiles(const QStringList &names, const QString &appDir, const Q
     pass.flushStaged();
     // From here on it is finished.
     UpdateRecord ready = pass.readyRecord();
-    if (!writeRecordOfThisRun(workDir, &ready, &reason))
-        pass.abandon(reason);
+    if (const Platform::Failure failed = writeRecordOfThisRun(workDir, &ready))
+        pass.abandon(*failed);
     else
         pass.replaceStaged();
     // Before the program reports success or restarts: after a power cut the

@@ -1,7 +1,9 @@
 #ifndef ORVANE_UPDATE_REPLACEMENT_H
 #define ORVANE_UPDATE_REPLACEMENT_H
 
+#include "platform/systemerror.h"
 #include "update/deferredcopy.h"
+#include "update/errorreport.h"
 #include "update/updatelock.h"
 #include "update/updaterecord.h"
 
@@ -24,10 +26,10 @@ constexpr int renameWaitMs = 1000;
 
 struct PassResult
 {
-    QStringList errors;      // one message per failure, in order
-    CopyList pending;        // files to copy once the program has ended
-    QStringList otherErrors; // the messages that come with no pending copy
-    QStringList diagnostics; // lines for the log (English), reported at the end
+    QList<UpdateError> errors;      // every failure, in order
+    CopyList pending;               // files to copy once the program has ended
+    QList<UpdateError> otherErrors; // the failures that come with no pending copy
+    QStringList diagnostics;        // lines for the log (English), reported at the end
     // Held until the outcome is reported, or handed to the deferred copy, so
     // that no other run takes the update's record meanwhile.
     std::shared_ptr<QLockFile> lock;
@@ -54,10 +56,10 @@ PassResult replaceFiles(const QStringList &names, const QString &appDir, const Q
 
 // Gives the staged file the target's name in one step, trying again while
 // the target is held (attempts times, waitMs apart); a running program or a
-// loaded library on Windows steps aside first. On failure *reason has the
-// system's text, and the staged file is still there.
-bool replaceStagedFile(const QString &stagedPath, const QString &targetPath, int waitMs,
-                       int attempts, QString *reason);
+// loaded library on Windows steps aside first. On failure the staged file is
+// still there.
+Platform::Failure replaceStagedFile(const QString &stagedPath, const QString &targetPath,
+                                    int waitMs, int attempts);
 
 // Removes from directory what killed runs left behind (staged files, the
 // deferred copy's temporary files of chains that have ended, old versions set

@@ -8,6 +8,8 @@
 #include <QRandomGenerator>
 #include <QScopeGuard>
 
+#include <cerrno>
+
 namespace Update {
 
 namespace {
@@ -24,48 +26,61 @@ QString randomLetters()
     return random;
 }
 
+// What QFile tells of its last failure: the system's text, without its code.
+Platform::SystemError fileError(const QFile &file)
+{
+    return Platform::ownError(file.errorString());
+}
+
 // Copies what is left of source into the staged file through this process.
-bool copyThrough(QFile &source, int staged, QString *reason)
+Platform::Failure copyThrough(QFile &source, int staged)
 {
     QByteArray block(1024 * 1024, Qt::Uninitialized);
     for (;;) {
         const qint64 read = source.read(block.data(), block.size());
-        if (read < 0) {
-            *reason = source.errorString();
-            return false;
-        }
+        if (read < 0)
+            return fileError(source);
         if (read == 0)
-            return true;
-        if (!Platform::writeAll(staged, block.constData(), read, reason))
-            return false;
+            return std::nullopt;
+        if (Platform::Failure failed = Platform::writeAll(staged, block.constData(), read))
+            return failed;
     }
 }
 
-// Creates a new staged file for the target's file name in directory; returns
-// its descriptor, its path in *path and the descriptor that holds its lock
-// in *lock, or -1.
-int createStaged(const QString &directory, const QString &targetFileName, QString *path, int *lock,
-                 QString *reason)
+// An open staged file: its descriptor, and the one that holds its lock.
+struct OpenStaged
+{
+    int descriptor = -1;
+    int lock = -1;
+};
+
+// Creates a new staged file for the target's file name in directory, its
+// path in *path.
+Platform::Result<OpenStaged> createStaged(const QString &directory, const QString &targetFileName,
+                                          QString *path)
 {
     // Another run's file, or one a killed run left, may have the name: a
     // few other names are tried. So are they when a run of another machine
     // took the new file for a leftover before it was locked.
+    Platform::SystemError latest;
     for (int attempt = 0; attempt < 100; ++attempt) {
         *path = directory + QLatin1Char('/') + stagedFileName(targetFileName, randomLetters());
-        bool nameTaken = false;
-        const int descriptor = Platform::createNewFile(*path, &nameTaken, reason);
-        if (descriptor < 0 && !nameTaken)
-            return -1;
-        if (descriptor < 0)
+        const Platform::Result<int> created = Platform::createNewFile(*path);
+        if (!created.ok() && !Platform::isNameTaken(created.error()))
+            return created.error();
+        if (!created.ok()) {
+            latest = created.error();
             continue;
+        }
         bool lost = false;
-        *lock = Platform::holdFileLock(descriptor, *path, &lost);
+        const int lock = Platform::holdFileLock(created.value(), *path, &lost);
         if (!lost)
-            return descriptor;
-        QString ignored;
-        Platform::closeFile(descriptor, &ignored);
+            return OpenStaged{created.value(), lock};
+        // Another run took it for a leftover: the name is no longer ours.
+        latest = Platform::systemError(ENOENT);
+        (void)Platform::closeFile(created.value());
     }
-    return -1;
+    return latest;
 }
 
 // What stands between the leading "." and infix in a name of the form
@@ -98,8 +113,7 @@ void givePermissions(const QString &stagedPath, const QString &sourcePath,
     const unsigned mode =
         installedFileMode(Platform::permissionBits(sourcePath).value_or(0), replaced,
                           Platform::permissionBits(directory).value_or(0));
-    QString ignored;
-    Platform::setPermissionBits(stagedPath, mode, &ignored);
+    (void)Platform::setPermissionBits(stagedPath, mode);
 }
 
 } // namespace
@@ -135,48 +149,43 @@ QString stagedFileName(const QString &targetFileName, const QString &random)
     return QLatin1Char('.') + targetFileName.left(kept) + QLatin1String(stagedInfix) + random;
 }
 
-QString copyToStaged(const QString &sourcePath, const QString &directory,
-                     const QString &targetFileName, QString *reason, int *lock)
+Platform::Result<StagedFile> copyToStaged(const QString &sourcePath, const QString &directory,
+                                          const QString &targetFileName)
 {
-    *lock = -1;
     QFile source(sourcePath);
-    if (!source.open(QIODevice::ReadOnly)) {
-        *reason = source.errorString();
-        return QString();
-    }
+    if (!source.open(QIODevice::ReadOnly))
+        return fileError(source);
     QString path;
-    int staged = createStaged(directory, targetFileName, &path, lock, reason);
-    if (staged < 0)
-        return QString();
+    const Platform::Result<OpenStaged> created = createStaged(directory, targetFileName, &path);
+    if (!created.ok())
+        return created.error();
+    int staged = created.value().descriptor;
+    const int lock = created.value().lock;
     auto removeStaged = qScopeGuard([&staged, &path, lock] {
-        QString ignored;
         if (staged >= 0)
-            Platform::closeFile(staged, &ignored);
+            (void)Platform::closeFile(staged);
         QFile::remove(path);
-        if (*lock >= 0)
-            Platform::closeFile(*lock, &ignored);
-        *lock = -1;
+        if (lock >= 0)
+            (void)Platform::closeFile(lock);
     });
 
-    switch (Platform::copyContent(source.handle(), staged, reason)) {
-    case Platform::KernelCopy::Done:
-        break;
-    case Platform::KernelCopy::Failed:
-        return QString();
-    case Platform::KernelCopy::Unsupported:
-        if (!copyThrough(source, staged, reason))
-            return QString();
-        break;
+    const Platform::Result<Platform::KernelCopy> copied =
+        Platform::copyContent(source.handle(), staged);
+    if (!copied.ok())
+        return copied.error();
+    if (copied.value() == Platform::KernelCopy::Unsupported) {
+        if (const Platform::Failure failed = copyThrough(source, staged))
+            return *failed;
     }
     // Windows renames no file that is open: the file is closed before the
     // pass gives it the target's name.
-    const bool closed = Platform::closeFile(staged, reason);
+    const Platform::Failure notClosed = Platform::closeFile(staged);
     staged = -1;
-    if (!closed)
-        return QString();
+    if (notClosed)
+        return *notClosed;
     givePermissions(path, sourcePath, directory + QLatin1Char('/') + targetFileName, directory);
     removeStaged.dismiss();
-    return path;
+    return StagedFile{path, lock};
 }
 
 } // namespace Update

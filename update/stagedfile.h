@@ -1,6 +1,8 @@
 #ifndef ORVANE_UPDATE_STAGEDFILE_H
 #define ORVANE_UPDATE_STAGEDFILE_H
 
+#include "platform/systemerror.h"
+
 #include <QString>
 
 // The staged file: a new version written beside its target until it takes
@@ -36,16 +38,21 @@ QString asideTargetName(const QString &fileName);
 // Copies the new version at sourcePath into a new staged file in the target's
 // directory and gives it the permissions it is to have as the target
 // (permissions.h); the file is written
-// and closed, not yet flushed. Returns its path, or an empty text with the
-// system's reason in *reason, leaving no file behind.
-// *lock gets a descriptor that holds the staged file's lock from the
-// instant after its creation (Platform::holdFileLock(); -1 where there is
-// none): the pass closes it once the file has the target's name or is
-// removed, so that no run of another machine that shares the installation
-// takes it for a killed run's leftover meanwhile (such a run removes a
-// staged file only while it holds its lock itself: removeUnheldFile).
-QString copyToStaged(const QString &sourcePath, const QString &directory,
-                     const QString &targetFileName, QString *reason, int *lock);
+// and closed, not yet flushed. Returns it, or the error, leaving no file
+// behind.
+struct StagedFile
+{
+    QString path;
+    // Holds the staged file's lock from the instant after its creation
+    // (Platform::holdFileLock(); -1 where there is none): the pass closes it
+    // once the file has the target's name or is removed, so that no run of
+    // another machine that shares the installation takes it for a killed
+    // run's leftover meanwhile (such a run removes a staged file only while
+    // it holds its lock itself: removeUnheldFile).
+    int lock = -1;
+};
+Platform::Result<StagedFile> copyToStaged(const QString &sourcePath, const QString &directory,
+                                          const QString &targetFileName);
 
 } // namespace Update
 

@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
 
@@ -37,8 +38,7 @@ void removeAbandonedLock(QLockFile &lock, const QString &path)
         !(written.isValid() &&
           qAbs(written.msecsTo(QDateTime::currentDateTime())) > ownerlessLockAgeMs))
         return;
-    QString ignored;
-    Platform::removeUnheldFile(path, &ignored);
+    (void)Platform::removeUnheldFile(path);
 }
 
 // Another user's run can judge the lock only when it can open it: whatever
@@ -46,9 +46,26 @@ void removeAbandonedLock(QLockFile &lock, const QString &path)
 void letOthersRead(const QString &path)
 {
     const std::optional<unsigned> mode = Platform::permissionBits(path);
-    QString ignored;
     if (mode && (*mode & 0044) != 0044)
-        Platform::setPermissionBits(path, *mode | 0044, &ignored);
+        (void)Platform::setPermissionBits(path, *mode | 0044);
+}
+
+// QLockFile tells no reason why it could not make its file: the system
+// tells it when a file is created beside it the same way. Should that work,
+// the kind of failure that QLockFile saw is all there is to say.
+Platform::SystemError whyNoLockFile(const QString &path, QLockFile::LockError error)
+{
+    const QString probe = path + QStringLiteral(".probe");
+    const Platform::Result<int> created = Platform::createNewFile(probe);
+    if (!created.ok() && !Platform::isNameTaken(created.error()))
+        return created.error();
+    if (created.ok()) {
+        (void)Platform::closeFile(created.value());
+        QFile::remove(probe);
+    }
+    return Platform::ownError(error == QLockFile::PermissionError
+                                  ? QStringLiteral("No permission to make the lock file")
+                                  : QStringLiteral("The lock file cannot be made"));
 }
 
 } // namespace
@@ -67,7 +84,7 @@ QString lockFilePath(const QString &workDir)
     return workDir + QLatin1Char('/') + QLatin1String(lockFileName);
 }
 
-Lock takeLock(QLockFile &lock, const QString &path, int waitMs, QString *reason)
+Platform::Result<Lock> takeLock(QLockFile &lock, const QString &path, int waitMs)
 {
     // A long pass is not a stale one: only a lock whose owner has died is
     // taken over, however old it is.
@@ -80,25 +97,15 @@ Lock takeLock(QLockFile &lock, const QString &path, int waitMs, QString *reason)
         // never goes away by waiting, and reading a FIFO or a link to a
         // device to find an owner would hang.
         const QFileInfo existing(path);
-        if (existing.isSymLink() || (existing.exists() && !existing.isFile())) {
-            *reason = existing.isDir() && !existing.isSymLink() ? Platform::isDirectoryText()
-                                                                : Platform::notRegularFileText();
-            return Lock::Unavailable;
-        }
+        if (existing.isSymLink() || (existing.exists() && !existing.isFile()))
+            return existing.isDir() && !existing.isSymLink() ? Platform::isDirectoryError()
+                                                             : Platform::notRegularFileError();
         if (lock.tryLock(static_cast<int>(qMin<qint64>(left, 500)))) {
             letOthersRead(path);
             return Lock::Held;
         }
-        switch (lock.error()) {
-        case QLockFile::LockFailedError:
-            break;
-        case QLockFile::PermissionError:
-            *reason = QStringLiteral("Permission denied");
-            return Lock::Unavailable;
-        default:
-            *reason = QStringLiteral("Unknown error");
-            return Lock::Unavailable;
-        }
+        if (lock.error() != QLockFile::LockFailedError)
+            return whyNoLockFile(path, lock.error());
 
         removeAbandonedLock(lock, path);
         if (left == 0)

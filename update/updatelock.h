@@ -1,6 +1,8 @@
 #ifndef ORVANE_UPDATE_UPDATELOCK_H
 #define ORVANE_UPDATE_UPDATELOCK_H
 
+#include "platform/systemerror.h"
+
 #include <QString>
 
 class QLockFile;
@@ -21,7 +23,6 @@ constexpr int lockWaitMs = 60000;
 enum class Lock {
     Held,
     TakenByOther, // another run held it for the whole wait
-    Unavailable,  // no lock file can be made here
 };
 
 // Who holds a lock file, as it says: the holder's machine and process id;
@@ -38,10 +39,10 @@ LockHolder lockHolder(const QLockFile &lock);
 QString lockFilePath(const QString &workDir);
 
 // Takes lock, the lock file at path, waiting up to waitMs for another run to
-// let go of it. When no lock can be made there, *reason says why: the
-// system's text, or ours for something that is no lock file at all (a
-// directory, a FIFO, a link), which is reported at once.
-Lock takeLock(QLockFile &lock, const QString &path, int waitMs, QString *reason);
+// let go of it. When no lock can be made there, the error says why: the
+// system's, or ours for something that is no lock file at all (a FIFO, a
+// link), which is reported at once.
+Platform::Result<Lock> takeLock(QLockFile &lock, const QString &path, int waitMs);
 
 } // namespace Update
 

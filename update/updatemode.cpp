@@ -19,10 +19,11 @@ namespace {
 // The outcome is known: the next start has nothing to finish.
 void forgetRecord(const PassResult &pass)
 {
-    QString reason;
-    if (pass.recorded && !removeRecord(pass.workDir, &reason))
+    if (!pass.recorded)
+        return;
+    if (const Platform::Failure failed = removeRecord(pass.workDir))
         Installation::logError("Error. Can't remove the update's record ",
-                               recordFilePath(pass.workDir) + QStringLiteral(": ") + reason);
+                               recordFilePath(pass.workDir) + QStringLiteral(": ") + failed->text);
 }
 
 // The record learns the failures that the deferred copy reports, so that a
@@ -34,27 +35,27 @@ void handOverRecord(const PassResult &pass)
         return;
     UpdateRecord record = pass.record;
     record.handedOver = true;
-    record.otherErrors = pass.otherErrors;
-    QString reason;
-    if (!writeRecord(pass.workDir, record, &reason))
+    record.otherErrors = errorMessages(pass.otherErrors);
+    if (const Platform::Failure failed = writeRecord(pass.workDir, record))
         Installation::logError("Error. Can't write the update's record ",
-                               recordFilePath(pass.workDir) + QStringLiteral(": ") + reason);
+                               recordFilePath(pass.workDir) + QStringLiteral(": ") + failed->text);
 }
 
 // Starts the program again in the directory it was started in, so that it
 // finds the same working directory; should that be gone meanwhile (a
-// download folder cleaned up), in the installation, where it lies. On failure
-// returns the message for the user, and the log has the reason.
-QString restart(const QString &program, const QString &startDirectory,
-                const QProcessEnvironment &environment)
+// download directory cleaned up), in the installation, where it lies. On
+// failure returns the failure for the user, and the log has the reason.
+std::optional<UpdateError> restart(const QString &program, const QString &startDirectory,
+                                   const QProcessEnvironment &environment)
 {
     const QString directory =
         QFileInfo(startDirectory).isDir() ? startDirectory : QFileInfo(program).absolutePath();
-    QString reason;
-    if (Platform::startDetached(program, QStringList(), environment, directory, &reason))
-        return QString();
-    Installation::logError("Error. Can't restart ", program + QLatin1String(": ") + reason);
-    return cannotRestartMessage(program, reason);
+    const Platform::Failure failed =
+        Platform::startDetached(program, QStringList(), environment, directory);
+    if (!failed)
+        return std::nullopt;
+    Installation::logError("Error. Can't restart ", program + QLatin1String(": ") + failed->text);
+    return cannotRestart(program, failed->text);
 }
 
 } // namespace
@@ -72,34 +73,39 @@ Installation::ExitCode finish(const PassResult &pass, const QString &restartProg
     // failures; the log keeps every message now.
     if (!pass.pending.isEmpty())
         handOverRecord(pass);
-    if (!pass.pending.isEmpty() &&
-        startDeferredCopy({pass.pending, pass.otherErrors, path, restartProgram, startDirectory,
-                           pass.recorded ? recordFilePath(pass.workDir) : QString()},
-                          environment)) {
-        for (const QString &message : pass.errors)
-            qDebug() << message;
-        return Installation::Ok;
+    if (!pass.pending.isEmpty()) {
+        const Platform::Failure failed = startDeferredCopy(
+            {pass.pending, errorMessages(pass.otherErrors), path, restartProgram, startDirectory,
+             pass.recorded ? recordFilePath(pass.workDir) : QString()},
+            environment);
+        if (!failed) {
+            for (const QString &message : errorMessages(pass.errors))
+                qDebug() << message;
+            return Installation::Ok;
+        }
+        Installation::logError("Error. Can't start the deferred copy: ", failed->text);
     }
 
-    QStringList errors = pass.errors;
+    QList<UpdateError> errors = pass.errors;
     // A restart that fails is a failure of the update: it is reported like
     // the others.
     if (errors.isEmpty()) {
         forgetRecord(pass);
-        const QString failure = restart(restartProgram, startDirectory, environment);
-        if (failure.isEmpty()) {
+        const std::optional<UpdateError> failure =
+            restart(restartProgram, startDirectory, environment);
+        if (!failure) {
             qDebug() << "Success!";
             return Installation::Ok;
         }
-        errors.append(failure);
+        errors.append(*failure);
     }
 
-    const Installation::ExitCode written = writeErrorFile(path, errors);
+    const Installation::ExitCode written = writeErrorFile(path, errorMessages(errors));
     forgetRecord(pass);
     if (written != Installation::Ok)
         return written;
     // Without a desktop there is no editor; the log then tells where to look.
-    if (!Platform::startEditor(path, environment))
+    if (Platform::startEditor(path, environment))
         Installation::logError("Error. Can't open err file in editor ", path);
     return Installation::Ok;
 }

@@ -79,20 +79,20 @@ std::optional<UpdateRecord> readRecord(const QString &path)
     return content ? parseRecord(*content) : std::nullopt;
 }
 
-bool writeRecord(const QString &workDir, const UpdateRecord &record, QString *reason)
+Platform::Failure writeRecord(const QString &workDir, const UpdateRecord &record)
 {
-    return Platform::writeFileInOneStep(recordFilePath(workDir), recordContent(record), reason) &&
-           Platform::flushDirectory(workDir, reason);
+    if (Platform::Failure failed =
+            Platform::writeFileInOneStep(recordFilePath(workDir), recordContent(record)))
+        return failed;
+    return Platform::flushDirectory(workDir);
 }
 
-bool removeRecord(const QString &workDir, QString *reason)
+Platform::Failure removeRecord(const QString &workDir)
 {
     QFile file(recordFilePath(workDir));
-    if (!file.remove() && file.exists()) {
-        *reason = file.errorString();
-        return false;
-    }
-    return Platform::flushDirectory(workDir, reason);
+    if (!file.remove() && file.exists())
+        return Platform::ownError(file.errorString());
+    return Platform::flushDirectory(workDir);
 }
 
 } // namespace Update

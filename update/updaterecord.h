@@ -1,6 +1,8 @@
 #ifndef ORVANE_UPDATE_UPDATERECORD_H
 #define ORVANE_UPDATE_UPDATERECORD_H
 
+#include "platform/systemerror.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -57,12 +59,12 @@ std::optional<UpdateRecord> readRecord(const QString &path);
 
 // Writes the record in one step (whole beside its name, flushed, renamed into
 // place) and flushes the working directory, so that the record survives a
-// power cut. On failure *reason has the system's text.
-bool writeRecord(const QString &workDir, const UpdateRecord &record, QString *reason);
+// power cut.
+Platform::Failure writeRecord(const QString &workDir, const UpdateRecord &record);
 
 // Removes the record and flushes the working directory, so that it does not
 // come back after a power cut. A missing record counts as removed.
-bool removeRecord(const QString &workDir, QString *reason);
+Platform::Failure removeRecord(const QString &workDir);
 
 } // namespace Update
 

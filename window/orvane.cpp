@@ -47,11 +47,12 @@ bool Orvane::saveLibPaths()
     // place is replaced, never written through.
     const QByteArray content =
         LibPath::write(listedPaths(), ui.checkBox_ask->checkState() == Qt::Checked);
-    QString reason;
-    if (Platform::writeFileInOneStep(LibPath::fileName(workDirPath), content, &reason))
+    const Platform::Failure failed =
+        Platform::writeFileInOneStep(LibPath::fileName(workDirPath), content);
+    if (!failed)
         return true;
     errorText = QLatin1String("[saveLibPaths]") +
-                QString::fromUtf8("Невозможно сохранить настройки\n") + reason;
+                QString::fromUtf8("Невозможно сохранить настройки\n") + failed->text;
     return false;
 }
 
@@ -61,14 +62,14 @@ bool Orvane::startInstaller()
     const QString variable = QStringLiteral("LD_LIBRARY_PATH");
     environment.insert(variable,
                        LibPath::libraryPathValue(environment.value(variable), listedPaths()));
-    QString reason;
-    if (Installation::startInstaller(installerArgs, environment, &reason))
+    const Platform::Failure failed = Installation::startInstaller(installerArgs, environment);
+    if (!failed)
         return true;
     errorText = QLatin1String("[startInstaller]") +
                 QString::fromUtf8("Невозможно запустить установщик ") +
                 QDir::toNativeSeparators(
                     Installation::installerPath(QCoreApplication::applicationDirPath())) +
-                QLatin1Char('\n') + reason;
+                QLatin1Char('\n') + failed->text;
     return false;
 }
 

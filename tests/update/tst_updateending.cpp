@@ -6,8 +6,10 @@
 #include "platform/files.h"
 #include "platform/hiddenprocess.h"
 #include "platform/process.h"
+#include "update/commandchain.h"
 #include "update/deferredcopy.h"
 #include "update/errorreport.h"
+#include "update/shellchain.h"
 
 #include "testsupport.h"
 
@@ -318,12 +320,13 @@ void TestUpdateEnding::shellArguments()
     QCOMPARE(arguments.at(0), QString("-c"));
     // The script is the same whatever the files: no path is ever part of it.
     QCOMPARE(arguments.at(1), Update::deferredCopyShellArguments({}).at(1));
-    QCOMPARE(arguments.mid(3),
-             QStringList({"/opt/app/Orvane", "/home/u/$(id)", "/opt/app/workdir/Orvane.err",
-                          "x\r\ny", "/usr/bin/xdg-open", "", "/opt/app/workdir/a.so_",
-                          "/opt/app/a.so", "Файл /opt/app/workdir/a.so_ не может быть скопирован. ",
-                          "/opt/app/workdir/$(id)/b.so_", "/opt/app/$(id)/b.so",
-                          "Файл /opt/app/workdir/$(id)/b.so_ не может быть скопирован. "}));
+    QCOMPARE(
+        arguments.mid(3),
+        QStringList({"/opt/app/Orvane", "/home/u/$(id)", "/opt/app/workdir/Orvane.err", "x\r\ny",
+                     "/usr/bin/xdg-open", "", ".Orvane-deferred-", "/opt/app/workdir/a.so_",
+                     "/opt/app/a.so", "Файл /opt/app/workdir/a.so_ не может быть скопирован. ",
+                     "/opt/app/workdir/$(id)/b.so_", "/opt/app/$(id)/b.so",
+                     "Файл /opt/app/workdir/$(id)/b.so_ не может быть скопирован. "}));
 }
 
 // The script run by the real /bin/sh, waited for here (Orvane does not).

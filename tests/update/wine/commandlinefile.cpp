@@ -9,8 +9,10 @@
 //        WINDOWS-DIRECTORY [TARGET SOURCE]...
 
 #include "platform/process.h"
+#include "update/commandchain.h"
 #include "update/deferredcopy.h"
 #include "update/errorreport.h"
+#include "update/shellchain.h"
 
 #include <QCoreApplication>
 #include <QFile>

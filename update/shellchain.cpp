@@ -1,7 +1,9 @@
-#include "update/deferredcopy.h"
+#include "update/shellchain.h"
 
 #include "platform/files.h"
 #include "platform/process.h"
+
+#include "shellchain_script.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -16,7 +18,7 @@ constexpr qint64 unlockedFileAgeMs = 5000;
 } // namespace
 
 // /bin/sh with GNU coreutils ("cp -T", "chmod --reference", "sync FILE").
-bool startDeferredCopy(const DeferredCopy &copy, const QProcessEnvironment &environment)
+Platform::Failure startShellChain(const DeferredCopy &copy, const QProcessEnvironment &environment)
 {
     // The desktop's opener as the program would start it: found on PATH's
     // absolute directories only.
@@ -26,26 +28,23 @@ bool startDeferredCopy(const DeferredCopy &copy, const QProcessEnvironment &envi
         return Platform::startDetached(QStringLiteral("/bin/sh"), arguments, environment);
     // The shell holds the update through its copy of this opening of the
     // record, locked, until it has removed the record.
-    bool held = false;
-    QString reason;
-    const int record = Platform::lockFile(copy.recordFile, &held, &reason);
-    if (record < 0)
-        return false;
-    const bool started = Platform::startDetachedHandingOn(QStringLiteral("/bin/sh"), arguments,
-                                                          environment, record, &reason);
-    QString ignored;
-    Platform::closeFile(record, &ignored);
-    return started;
+    const Platform::Result<int> record = Platform::lockFile(copy.recordFile);
+    if (!record.ok())
+        return record.error();
+    const Platform::Failure failed = Platform::startDetachedHandingOn(
+        QStringLiteral("/bin/sh"), arguments, environment, record.value());
+    (void)Platform::closeFile(record.value());
+    return failed;
 }
 
-bool recordedCopyRuns(const QString &recordPath, const QString &, qint64)
+bool shellChainOfRecordRuns(const QString &recordPath)
 {
     // A shell that runs holds the lock, on this machine or another that
     // shares the directory; one that has ended, however, holds nothing.
     return Platform::fileLockState(recordPath) == Platform::FileLock::Held;
 }
 
-bool deferredCopyRuns(qint64 chain)
+bool shellChainRuns(qint64 chain)
 {
     // The chain's temporary files carry its shell's id; the shell names
     // itself by its $0, so an id given again to another program does not
@@ -53,9 +52,9 @@ bool deferredCopyRuns(qint64 chain)
     return Platform::processRunsWith(chain, deferredCopyMark);
 }
 
-bool deferredCopyMayUse(const QString &path, qint64 chain, const QString &)
+bool shellChainMayUse(const QString &path, qint64 chain)
 {
-    if (chain != 0 && deferredCopyRuns(chain))
+    if (chain != 0 && shellChainRuns(chain))
         return true;
     // A chain's lock is what proves its end on any machine; where none can
     // be looked at, the file stays.
@@ -68,14 +67,24 @@ bool deferredCopyMayUse(const QString &path, qint64 chain, const QString &)
            qAbs(info.lastModified().msecsTo(QDateTime::currentDateTime())) < unlockedFileAgeMs;
 }
 
-void removeAbandonedReports(const QString &)
+QStringList deferredCopyShellArguments(const DeferredCopy &copy, const QString &editor)
 {
-    // The chain writes its report itself, when it fails.
-}
-
-void dropDeferredCopyVariables(QProcessEnvironment *)
-{
-    // The chain hands its paths to /bin/sh as arguments.
+    // shellchain.sh says what the arguments are.
+    static const QString script = QString::fromUtf8(shellChainScript);
+    QStringList arguments{QStringLiteral("-c"),
+                          script,
+                          QLatin1String(deferredCopyMark),
+                          copy.restartProgram,
+                          copy.startDirectory,
+                          copy.errorFile,
+                          copy.otherErrors.join(QLatin1String("\r\n")),
+                          editor,
+                          copy.recordFile,
+                          QLatin1String(temporaryFilePrefix)};
+    const QStringList messages = notCopiedMessages(copy.copies, 0);
+    for (int i = 0; i < copy.copies.size(); ++i)
+        arguments << copy.copies.at(i).source << copy.copies.at(i).target << messages.at(i);
+    return arguments;
 }
 
 } // namespace Update

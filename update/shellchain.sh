@@ -4,7 +4,9 @@
 # Arguments: $1 the program to restart, $2 the directory to restart it in,
 # $3 the error file, $4 the pass's other errors (CR LF between them), $5 the
 # editor (an absolute path; empty: the system's), $6 the update's record
-# (empty: none), then source, target and "not copied" message of every copy.
+# (empty: none), $7 the beginning of the temporary files' names (the
+# program's, for every chain), then source, target and "not copied" message
+# of every copy.
 # No path is ever part of this text, so no file name can bring in shell
 # syntax.
 #
@@ -29,8 +31,8 @@
 # chain, never leads to another way of writing the target. What a failed tool
 # writes to its error channel becomes the reason in the error file.
 
-restart=$1 start=$2 report=$3 earlier=$4 editor=$5 record=$6
-shift 6
+restart=$1 start=$2 report=$3 earlier=$4 editor=$5 record=$6 temporary=$7
+shift 7
 nl='
 '
 crlf=$(printf '\r\n_')
@@ -135,7 +137,7 @@ while [ "$#" -ge 3 ]; do
     # fails with the system's reason where the directory refuses it.
     if [ -w "$dir" ] || [ -L "$2" ] || [ ! -f "$2" ]; then
         why=$({
-            tmp=$(c mktemp -- "$dir/.Orvane-deferred-$$-XXXXXX") &&
+            tmp=$(c mktemp -- "$dir/$temporary$$-XXXXXX") &&
                 {
                     {
                         lock && c cp -- "$1" "$tmp" && perms "$tmp" "$2" "$dir" "$1" &&
