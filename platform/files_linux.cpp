@@ -99,9 +99,9 @@ Failure writeAll(int descriptor, const char *data, qint64 size)
             continue;
         if (now < 0)
             return lastSystemError();
-        // A write of nothing with no error: the system says no more.
+        // A write of nothing names no error of the system's.
         if (now == 0)
-            return systemError(EIO);
+            return ownError(QStringLiteral("Nothing could be written"));
         written += now;
     }
     return std::nullopt;

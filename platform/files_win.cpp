@@ -100,9 +100,9 @@ Failure writeAll(int descriptor, const char *data, qint64 size)
         const DWORD chunk = DWORD(qMin<qint64>(size - written, 1 << 30));
         if (!WriteFile(handle, data + written, chunk, &now, nullptr))
             return lastSystemError();
-        // A write of nothing that names no error: the disk takes no more.
+        // A write of nothing names no error of the system's.
         if (now == 0)
-            return errorOf(ERROR_HANDLE_DISK_FULL);
+            return ownError(QStringLiteral("Nothing could be written"));
         written += now;
     }
     return std::nullopt;

@@ -93,11 +93,16 @@ Failure startDetachedBytes(QByteArrayList arguments, const QProcessEnvironment &
     ssize_t got;
     while ((got = ::read(report[0], &error, sizeof error)) < 0 && errno == EINTR) {
     }
+    const SystemError unread = lastSystemError();
     ::close(report[0]);
-    if (child > 0 && got == 0)
+    if (child < 0)
+        return systemError(forkError);
+    if (got == 0)
         return std::nullopt;
-    // A report cut short says only that the start failed.
-    return systemError(child < 0 ? forkError : got == sizeof error ? error : EIO);
+    if (got == sizeof error)
+        return systemError(error);
+    // The report itself could not be read: the start may have failed.
+    return got < 0 ? unread : ownError(QStringLiteral("The start was not reported whole"));
 }
 
 QByteArrayList encodedCommand(const QString &program, const QStringList &arguments)

@@ -15,6 +15,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QLockFile>
 #include <QSet>
 #include <QSysInfo>
@@ -303,19 +304,20 @@ void Pass::flushStaged()
     // moment is waited for. A new version that may not be on the disk takes
     // no installed file's place: after a power cut the name could hold an
     // empty file.
-    for (const Platform::PathError &missed : unflushed) {
-        for (Entry &entry : m_entries) {
-            if (entry.stagedPath.isEmpty() || entry.stagedPath != missed.path)
-                continue;
-            const Platform::Failure failed =
-                flushOnceReleased(entry.stagedPath, m_waitMs, missed.error);
-            if (!failed)
-                continue;
-            removeStaged(entry.stagedPath, m_waitMs);
-            releaseStaged(entry);
-            entry.failure = cannotCopy(entry.sourcePath, failed->text);
-            entry.pending = true;
-        }
+    QHash<QString, Platform::SystemError> errors;
+    for (const Platform::PathError &missed : unflushed)
+        errors.insert(missed.path, missed.error);
+    for (Entry &entry : m_entries) {
+        if (entry.stagedPath.isEmpty() || !errors.contains(entry.stagedPath))
+            continue;
+        const Platform::Failure failed =
+            flushOnceReleased(entry.stagedPath, m_waitMs, errors.value(entry.stagedPath));
+        if (!failed)
+            continue;
+        removeStaged(entry.stagedPath, m_waitMs);
+        releaseStaged(entry);
+        entry.failure = cannotCopy(entry.sourcePath, failed->text);
+        entry.pending = true;
     }
 }
 
