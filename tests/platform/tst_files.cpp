@@ -95,9 +95,7 @@ QString TestFiles::lay(const QString &kind)
     bool laid = true;
     if (kind.startsWith("file"))
         laid = writeFile(path, "old");
-    else if (kind.startsWith("link"))
-        laid = QFile::link(elsewhere, path);
-    else if (kind == "dangling link")
+    else if (kind == "link" || kind == "dangling link")
         laid = QFile::link(elsewhere, path);
     else if (kind == "device link")
         laid = QFile::link("/dev/zero", path);
@@ -171,8 +169,8 @@ void TestFiles::kinds()
     // What stands beside the path stays as it was.
     const auto besideUnchanged = [this, kind] {
         return readFile(m_dir + "/elsewhere") ==
-                   (kind.startsWith("link") ? QByteArray("the user's") : QByteArray()) &&
-               QFileInfo::exists(m_dir + "/elsewhere") == kind.startsWith("link");
+                   (kind == "link" ? QByteArray("the user's") : QByteArray()) &&
+               QFileInfo::exists(m_dir + "/elsewhere") == (kind == "link");
     };
 
     QString path;
@@ -205,9 +203,10 @@ void TestFiles::kinds()
     if (oneStep.isEmpty()) {
         QCOMPARE(readFile(path), QByteArray("new content"));
         QVERIFY(QFileInfo(path).isFile() && !QFileInfo(path).isSymLink());
-        before = (before + QStringList{"target"});
-        before.removeDuplicates();
-        before.sort();
+        if (!before.contains("target")) {
+            before.append("target");
+            before.sort();
+        }
     } else if (kind.startsWith("file")) {
         QCOMPARE(readFile(path), QByteArray("old"));
     }
