@@ -3,7 +3,6 @@
 // buffer and environment block, and the error file.
 
 #include "platform/environment.h"
-#include "platform/files.h"
 #include "platform/hiddenprocess.h"
 #include "platform/process.h"
 #include "update/deferredcopy.h"
