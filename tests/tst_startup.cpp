@@ -1,17 +1,11 @@
 #include "app/handover.h"
 #include "app/startup.h"
 #include "installation/installation.h"
-#include "platform/environment.h"
 #include "platform/process.h"
-#include "testsupport.h"
 
 #include <QtTest>
 
 #include <optional>
-
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 Q_DECLARE_METATYPE(std::optional<QByteArray>)
 
@@ -27,9 +21,6 @@ private slots:
     void appendListEntry_data();
     void appendListEntry();
     void installerArguments();
-    void argumentBytes_data();
-    void argumentBytes();
-    void failedSecondForkIsReported();
 };
 
 void TestStartup::resolveWorkDirPath_data()
@@ -142,52 +133,6 @@ void TestStartup::installerArguments()
     QCOMPARE(HandOver::installerArguments(QStringList{QStringLiteral("./Orvane")} + given), given);
     QCOMPARE(Installation::installerPath(QStringLiteral("/opt/app")),
              QStringLiteral("/opt/app/Hultrex") + Platform::executableSuffix());
-}
-
-void TestStartup::argumentBytes_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<bool>("escaped"); // false: decoded as the text it is
-
-    QTest::newRow("ASCII") << QByteArray("a \"b\" \\c") << false;
-    QTest::newRow("Cyrillic") << QByteArray("обновление") << false;
-    QTest::newRow("Latin-1 byte") << QByteArray("caf\xe9") << true;
-    QTest::newRow("bytes that look like an escape") << QByteArray("\xed\xb3\xa9") << true;
-    QTest::newRow("valid and invalid together") << QByteArray("ж\xff") << true;
-}
-
-// Every argument survives the way to text and back, and one that is text in
-// the locale's encoding is that text.
-void TestStartup::argumentBytes()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(bool, escaped);
-    const QString text = Platform::decodeArgument(bytes);
-    QCOMPARE(Platform::encodeArgument(text), bytes);
-    QCOMPARE(text == QString::fromUtf8(bytes), !escaped);
-}
-
-// The byte-exact start forks twice; when the second fork fails, nothing was
-// started, and the caller must hear so.
-void TestStartup::failedSecondForkIsReported()
-{
-    SKIP_UNLESS_CAN_DROP_PRIVILEGES();
-    const QStringList escapedByte{QString(QChar(0xDCE9))};
-    const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    const pid_t child = ::fork();
-    if (child == 0) {
-        // Two processes for the user: this one and the start's first fork.
-        const rlimit limit{2, 2};
-        if (::setgid(unprivilegedId) != 0 || ::setuid(unprivilegedId) != 0 ||
-            ::setrlimit(RLIMIT_NPROC, &limit) != 0)
-            ::_exit(2);
-        // Reported as a failure, not taken for a start.
-        ::_exit(Platform::startDetached("/bin/true", escapedByte, environment) ? 0 : 1);
-    }
-    int status = 0;
-    QCOMPARE(::waitpid(child, &status, 0), child);
-    QVERIFY(WIFEXITED(status));
-    QCOMPARE(WEXITSTATUS(status), 0);
 }
 
 QTEST_APPLESS_MAIN(TestStartup)

@@ -158,15 +158,13 @@ void TestReplacement::pass_data()
     // CHAIN stands for the process id of a deferred copy that still runs. A
     // staged or temporary file whose lock is held is in use; an empty
     // temporary file may be one a chain has just made and not yet locked.
-    QTest::newRow("staged files of a killed run are removed, look-alikes stay")
+    QTest::newRow("staged files of a killed run are removed")
         << QStringList{"lib/a.so"}
         << Tree{{"lib/a.so", "old"},
                 {"lib/.a.so.orvane-new-Ab3dE9", "half a"},
                 {"lib/.b.so.orvane-new-x0Y1z2", "half b"},
                 {"lib/.d.so.orvane-new-L0cked", "held: another machine's pass is writing it"},
                 {"lib/.e.so.orvane-new-e0Y1z2", ""},
-                {"lib/.c.so.orvane-new-", "user's"},
-                {"lib/c.so.orvane-new-abcdef", "user's"},
                 {"lib/.Orvane-deferred-Xy12ab", "an earlier version's killed copy"},
                 {"lib/.Orvane-deferred-4194305-Xy12ab", "a killed copy"},
                 {"lib/.Orvane-deferred-CHAIN-Xy12ab", "a running copy's"},
@@ -177,8 +175,6 @@ void TestReplacement::pass_data()
         << Tree{{"lib/a.so_", "new"}}
         << Tree{{"lib/a.so", "new"},
                 {"lib/.d.so.orvane-new-L0cked", "held: another machine's pass is writing it"},
-                {"lib/.c.so.orvane-new-", "user's"},
-                {"lib/c.so.orvane-new-abcdef", "user's"},
                 {"lib/.Orvane-deferred-CHAIN-Xy12ab", "a running copy's"},
                 {"lib/.Orvane-deferred-4194305-Zz12ab", ""},
                 {"lib/.Orvane-deferred-12-0123456789xy-1", "user's"},
@@ -192,10 +188,8 @@ void TestReplacement::pass_data()
         << QStringList{"lib/a.so"}
         << Tree{{"lib/a.so", "old"},
                 {"lib/.a.so.orvane-old-Ab3dE9", "older a"},
-                {"lib/.b.so.orvane-old-x0Y1z2", "old b"},
-                {"lib/.c.so.orvane-old-", "user's"}}
-        << Tree{{"lib/a.so_", "new"}}
-        << Tree{{"lib/a.so", "new"}, {"lib/b.so", "old b"}, {"lib/.c.so.orvane-old-", "user's"}}
+                {"lib/.b.so.orvane-old-x0Y1z2", "old b"}}
+        << Tree{{"lib/a.so_", "new"}} << Tree{{"lib/a.so", "new"}, {"lib/b.so", "old b"}}
         << QStringList() << CopyList();
 
     // No later copy can make a file of a directory either.
@@ -215,11 +209,6 @@ void TestReplacement::pass_data()
     QTest::newRow("backslash-separated name")
         << QStringList{"plugins\\x.dll"} << Tree() << Tree{{"plugins\\x.dll_", "new"}}
         << Tree{{"plugins\\x.dll", "new"}} << QStringList() << CopyList();
-
-    QTest::newRow("a name too long for the staged file's usual form")
-        << QStringList{QString(250, 'L')} << Tree{{QString(250, 'L'), "old"}}
-        << Tree{{QString(250, 'L') + '_', "new"}} << Tree{{QString(250, 'L'), "new"}}
-        << QStringList() << CopyList();
 
     QTest::newRow("a name ending in a separator can only be a directory's")
         << QStringList{"sub/"} << Tree() << Tree{{"sub/_", "new"}} << Tree()
@@ -449,30 +438,23 @@ void TestReplacement::busyTargetIsRetried()
         QSKIP("mounting over a file needs root");
     const int waitMs = 200;
     // Meanwhile the staged file is locked: no run of another machine takes
-    // it for a killed run's leftover. Whatever the umask, any user may read
-    // the update's lock, so that another user's run can judge it.
+    // it for a killed run's leftover.
     bool stagedLocked = false;
-    int lockMode = 0;
-    const mode_t umaskBefore = ::umask(077);
-    QTimer::singleShot(
-        waitMs + waitMs / 2, this, [this, target, leavesFile, &stagedLocked, &lockMode] {
-            const QStringList staged =
-                QDir(m_app).entryList({".a.dll.orvane-new-*"}, QDir::Files | QDir::Hidden);
-            stagedLocked = staged.size() == 1 && lockHeld(m_app + '/' + staged.first());
-            lockMode = modeOf(m_work + "/Orvane.lock");
-            unmount(target);
-            if (!leavesFile)
-                QFile::remove(target);
-        });
+    QTimer::singleShot(waitMs + waitMs / 2, this, [this, target, leavesFile, &stagedLocked] {
+        const QStringList staged =
+            QDir(m_app).entryList({".a.dll.orvane-new-*"}, QDir::Files | QDir::Hidden);
+        stagedLocked = staged.size() == 1 && lockHeld(m_app + '/' + staged.first());
+        unmount(target);
+        if (!leavesFile)
+            QFile::remove(target);
+    });
 
     const Update::PassResult result = Update::replaceFiles({"a.dll"}, m_app, m_work, waitMs);
-    ::umask(umaskBefore);
     unmount(target); // in case the timer never ran
     QCOMPARE(Update::errorMessages(result.errors), QStringList());
     QCOMPARE(result.pending, CopyList());
     QCOMPARE(readTree(m_app), Tree({{"a.dll", "new"}}));
     QVERIFY(stagedLocked);
-    QCOMPARE(QString::number(lockMode, 8), QString("644"));
 }
 
 void TestReplacement::busyTargetGivesUpAfterFiveAttempts()
@@ -539,12 +521,10 @@ void TestReplacement::lock_data()
 
     QTest::newRow("held by a running pass") << "alive" << false << "";
     QTest::newRow("left by a process that died") << "dead" << true << "";
-    QTest::newRow("left empty by a run killed while taking it") << "empty" << true << "";
     // Nor a record: without one, no target may change.
     QTest::newRow("cannot be created") << "none" << false << "Permission denied";
     // No lock file at all: waiting would not change it, reading it would hang.
     QTest::newRow("a directory in its place") << "directory" << true << "Is a directory";
-    QTest::newRow("a FIFO in its place") << "fifo" << true << "Not a regular file";
     // A file share: the lock another machine holds, whose process ids mean
     // nothing here, and one whose machine went down, whose system lock its
     // file server has let go of.
@@ -626,11 +606,9 @@ void TestReplacement::lock()
         QVERIFY(unprivileged->isActive());
     } else if (owner == "directory") {
         QVERIFY(QDir().mkpath(lockPath));
-    } else if (owner == "fifo") {
-        QVERIFY(::mkfifo(QFile::encodeName(lockPath).constData(), 0644) == 0);
     } else if (owner == "alive") {
         QVERIFY(held.tryLock(0));
-    } else if (owner == "dead") {
+    } else {
         QProcess process;
         process.start("true", QStringList());
         QVERIFY(process.waitForStarted());
@@ -642,12 +620,6 @@ void TestReplacement::lock()
         held.unlock();
         lines[0] = QByteArray::number(deadPid);
         QVERIFY(writeFile(lockPath, lines.join('\n')));
-    } else {
-        QVERIFY(writeFile(lockPath, QByteArray()));
-        QFile file(lockPath);
-        QVERIFY(file.open(QIODevice::ReadWrite));
-        QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-60),
-                                 QFileDevice::FileModificationTime));
     }
 
     const Update::PassResult result =
@@ -672,8 +644,8 @@ void TestReplacement::lock()
                                                                 lockPath + ": " + reason});
     QCOMPARE(readFile(m_app + "/a.dll"), QByteArray(replaced ? "new" : "old"));
     // A lock taken is let go; what is no lock stays as it was.
-    QCOMPARE(QFileInfo::exists(lockPath), owner == "alive" || owner == "other machine" ||
-                                              owner == "directory" || owner == "fifo");
+    QCOMPARE(QFileInfo::exists(lockPath),
+             owner == "alive" || owner == "other machine" || owner == "directory");
     // Only the holder of the lock removes staged files: no other run can be
     // writing them then.
     QCOMPARE(QFile::exists(leftover), !replaced || !reason.isEmpty());
