@@ -166,6 +166,6 @@ else
 fi
 exec 9>&-
 # The directory the program was started in, or, should it be gone by now (a
-# download folder cleaned up), the installation.
+# download directory cleaned up), the installation.
 cd -- "$start" 2>/dev/null || cd -- "${restart%/*}/" || exit
 exec "$restart"
