@@ -16,7 +16,7 @@ Platform::Failure startInstaller(const QStringList &arguments,
                                  const QProcessEnvironment &environment)
 {
     const QString path = installerPath(QCoreApplication::applicationDirPath());
-    const Platform::Failure failed = Platform::startDetached(path, arguments, environment);
+    Platform::Failure failed = Platform::startDetached(path, arguments, environment);
     if (failed)
         logError("Error. Can't start installer ", path + QLatin1String(": ") + failed->text);
     return failed;

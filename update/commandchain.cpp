@@ -218,7 +218,7 @@ Platform::Failure startCommandChain(const DeferredCopy &copy,
     for (const auto &variable : deferredCopyVariables(copy, chain, Platform::systemDirectory(),
                                                       Platform::windowsDirectory(), host))
         interpreterEnvironment.insert(variable.first, variable.second);
-    const Platform::Failure failed =
+    Platform::Failure failed =
         Platform::startHiddenCommandLine(commandLine, interpreterEnvironment);
     if (failed)
         removeReports();

@@ -70,8 +70,7 @@ QString errorMessage(const UpdateError &error)
     case UpdateError::Kind::CannotCopy:
         return QStringLiteral("Файл %0 не может быть скопирован. ").arg(error.path) + error.reason;
     case UpdateError::Kind::OtherUpdate: {
-        const QString message =
-            QStringLiteral("Другое обновление уже выполняется в %0.").arg(error.path);
+        QString message = QStringLiteral("Другое обновление уже выполняется в %0.").arg(error.path);
         if (error.lockPath.isEmpty())
             return message;
         if (error.pid == 0)

@@ -31,7 +31,7 @@ Platform::Failure startShellChain(const DeferredCopy &copy, const QProcessEnviro
     const Platform::Result<int> record = Platform::lockFile(copy.recordFile);
     if (!record.ok())
         return record.error();
-    const Platform::Failure failed = Platform::startDetachedHandingOn(
+    Platform::Failure failed = Platform::startDetachedHandingOn(
         QStringLiteral("/bin/sh"), arguments, environment, record.value());
     (void)Platform::closeFile(record.value());
     return failed;
