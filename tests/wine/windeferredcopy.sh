@@ -1,18 +1,22 @@
 #!/usr/bin/env bash
 # The deferred copy on Windows, checked under Wine: the Qt-free unit that
-# starts the hidden interpreter is compiled with MinGW-w64 into a small
+# starts the hidden interpreter is built by the Windows build into a small
 # driver, which starts a command line built by Orvane's own code (written by
 # the host-side helper). The real cmd.exe must wait, copy every file over its
 # target and start the program again. The Qt-free replacement is checked the
 # same way where no Orvane.exe can make it fail: the old file gets its name
 # back when its new version cannot take it. Outside CI a missing tool skips the
-# check (exit code 77); in CI it fails. For the 32-bit check MINGW_CXX names
-# the 32-bit compiler, ORVANE_WINE the 32-bit loader "wine" and WINEARCH is
-# win32.
-# Usage: windeferredcopy.sh COMMANDLINEFILE-HELPER PROJECT-SOURCE-DIR
+# check (exit code 77); in CI it fails. A program of the Windows build that is
+# missing fails it everywhere. For the 32-bit programs ORVANE_WINE names the
+# 32-bit loader "wine" and WINEARCH is win32, or the 64-bit loader and win64.
+# Usage: windeferredcopy.sh COMMANDLINEFILE-HELPER DRIVER RENAMEBACK MARKER
+#        (the last three: driver_win.exe, renameback_win.exe and marker_win.exe
+#        of a Windows build)
 set -euo pipefail
 helper=$1
-source_dir=$2
+driver=$2
+renameback=$3
+marker=$4
 
 missing() {
     if [ "${CI:-}" = true ]; then
@@ -22,8 +26,6 @@ missing() {
     echo "SKIP: $1 not found"
     exit 77
 }
-cxx=${MINGW_CXX:-x86_64-w64-mingw32-g++-posix}
-command -v "$cxx" >/dev/null || missing "$cxx"
 loader=${ORVANE_WINE:-wine64}
 wine=$(command -v "$loader" || true)
 [ -n "$wine" ] || [ ! -x "/usr/lib/wine/$loader" ] || wine=/usr/lib/wine/$loader
@@ -31,6 +33,12 @@ wine=$(command -v "$loader" || true)
 wineserver=$(dirname "$wine")/wineserver
 [ -x "$wineserver" ] || wineserver=$(command -v wineserver || true)
 [ -n "$wineserver" ] || missing wineserver
+for program in "$driver" "$renameback" "$marker"; do
+    if [ ! -f "$program" ]; then
+        echo "FAIL: $program not found (scripts/build-windows builds it)"
+        exit 1
+    fi
+done
 
 # A private Wine prefix; console programs only, so no display is needed, and
 # no Mono or Gecko installer is offered on the first start.
@@ -44,21 +52,17 @@ cleanup() {
 }
 trap cleanup EXIT
 
-flags=(-std=c++17 -municode -O2 -Wall -Wextra -Werror -static -static-libgcc -static-libstdc++
-       -I"$source_dir")
 # Folder names that cmd.exe would read as syntax if they were part of its
 # command line: "&", "^" and "!", and percent signs.
 odd="R^D & Co !x!"
 percent="Обновление %OS% 100%"
 mkdir -p "$work/app/sub dir" "$work/app/$odd" "$work/app/$percent" "$work/workdir/sub dir" \
     "$work/workdir/$odd" "$work/workdir/$percent" "$work/start $odd"
-"$cxx" "${flags[@]}" -o "$work/driver.exe" "$source_dir/tests/update/wine/driver.cpp" \
-    "$source_dir/platform/hiddenprocess_win.cpp"
-"$cxx" "${flags[@]}" -o "$work/renameback.exe" "$source_dir/tests/update/wine/renameback.cpp" \
-    "$source_dir/platform/filereplace_win.cpp"
+cp "$driver" "$work/driver.exe"
+cp "$renameback" "$work/renameback.exe"
 # Stands in for the restarted program: records its command line and its
 # current directory.
-"$cxx" "${flags[@]}" -o "$work/app/Orvane.exe" "$source_dir/tests/update/wine/marker.cpp"
+cp "$marker" "$work/app/Orvane.exe"
 
 printf 'old a' >"$work/app/a.dll"
 printf 'old b' >"$work/app/sub dir/b 1.dll"

@@ -2,7 +2,7 @@
 // the second fails (here the new version is missing). The old file must get
 // its name, its content and its read-only attribute back, and no aside file
 // may stay. Prints what differs; exit code 0 when nothing does.
-// Usage: renameback DIRECTORY
+// Usage: renameback_win DIRECTORY
 
 #include "platform/filereplace_win_p.h"
 
