@@ -679,7 +679,7 @@ void TestWine::scannerHoldsStagedFiles_data()
     QTest::addColumn<int>("files");
     QTest::addColumn<int>("megabytes");
     // The directory the program was started from is removed meanwhile, as
-    // a download folder that is cleaned up.
+    // a download directory that is cleaned up.
     QTest::addColumn<bool>("startRemoved");
 
     QTest::newRow("2 files of 20 MB") << 2 << 20 << false;

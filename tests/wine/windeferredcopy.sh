@@ -52,7 +52,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Folder names that cmd.exe would read as syntax if they were part of its
+# Directory names that cmd.exe would read as syntax if they were part of its
 # command line: "&", "^" and "!", and percent signs.
 odd="R^D & Co !x!"
 percent="Обновление %OS% 100%"
@@ -105,7 +105,7 @@ check() {
 # Real cmd.exe expands a variable reference once and does not read the value
 # again; the cmd.exe of some Wine versions does, which turns a "%OS%" inside
 # a path into "Windows_NT" and pairs a lone "%" with the next reference.
-# There the folder with percent signs cannot be checked.
+# There the directory with percent signs cannot be checked.
 printf 'cmd.exe /v:off /c echo "%%ORVANE_PROBE%%" > "Z:%s/probe.out"' "$work" \
     | iconv -f UTF-8 -t UTF-16LE >"$work/probe.txt"
 printf 'ORVANE_PROBE=%%OS%%\0\0' | iconv -f UTF-8 -t UTF-16LE >"$work/probevariables.txt"
@@ -140,12 +140,12 @@ check "the program is started again, without arguments, in the start directory" 
 check "first file copied" "$(cat "$work/app/a.dll")" "new a"
 check "file with blanks copied" "$(cat "$work/app/sub dir/b 1.dll")" "new b"
 check "file with a Cyrillic name copied" "$(cat "$work/app/новый.dll")" "new c"
-check "file in a folder named with & ^ ! copied" "$(cat "$work/app/$odd/d.dll")" "new d"
+check "file in a directory named with & ^ ! copied" "$(cat "$work/app/$odd/d.dll")" "new d"
 if [ $rescans = no ]; then
-    check "file in a folder named with %OS% and 100% copied" \
+    check "file in a directory named with %OS% and 100% copied" \
         "$(cat "$work/app/$percent/e.dll")" "new e"
 else
-    echo "skip: file in a folder named with %OS% and 100%: this Wine's cmd.exe expands" \
+    echo "skip: file in a directory named with %OS% and 100%: this Wine's cmd.exe expands" \
         "variable values again"
 fi
 check "sources kept" "$(cat "$work/workdir/a.dll_")" "new a"
