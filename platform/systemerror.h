@@ -11,10 +11,11 @@
 namespace Platform {
 
 // The system's own code (errno; Windows: GetLastError()'s, or errno for the
-// C runtime's calls) and its text for it. A failure that the system did not
-// see itself, such as a FIFO where a regular file must be, has a text of
-// ours and the code 0. No text is ever made up for a code the system did
-// not give.
+// C runtime's calls) and its text for it. The code is 0 where there is none
+// to give: a failure that the system did not see itself, such as a FIFO
+// where a regular file must be, told in our words, or one that Qt reports
+// only as the system's text (QFile). No text is ever made up for a code the
+// system did not give.
 struct SystemError
 {
     int code = 0;
