@@ -1,5 +1,5 @@
-// Starting programs: arguments as bytes, and the byte-exact start's report of
-// a failure.
+// Starting programs: arguments as bytes, the byte-exact start's report of a
+// failure, and the environment as Windows takes it.
 
 #include "platform/environment.h"
 #include "platform/process.h"
@@ -19,6 +19,8 @@ private slots:
     void argumentBytes_data();
     void argumentBytes();
     void failedSecondForkIsReported();
+    void environmentBlock_data();
+    void environmentBlock();
 };
 
 void TestProcess::argumentBytes_data()
@@ -64,6 +66,29 @@ void TestProcess::failedSecondForkIsReported()
     QCOMPARE(::waitpid(child, &status, 0), child);
     QVERIFY(WIFEXITED(status));
     QCOMPARE(WEXITSTATUS(status), 0);
+}
+
+void TestProcess::environmentBlock_data()
+{
+    QTest::addColumn<QStringList>("variables"); // NAME=VALUE
+    QTest::addColumn<QString>("block");         // "|" stands for NUL
+
+    QTest::newRow("empty: two NULs") << QStringList() << "||";
+    QTest::newRow("ordered by name without regard to case, values kept whole")
+        << QStringList{"b=2", "ORVANE_S1=C:/Обновление %OS%/a", "a=x=y"}
+        << "a=x=y|b=2|ORVANE_S1=C:/Обновление %OS%/a||";
+}
+
+void TestProcess::environmentBlock()
+{
+    QFETCH(QStringList, variables);
+    QFETCH(QString, block);
+    QProcessEnvironment environment;
+    for (const QString &variable : variables) {
+        const int equals = variable.indexOf('=');
+        environment.insert(variable.left(equals), variable.mid(equals + 1));
+    }
+    QCOMPARE(Platform::environmentBlock(environment), block.replace('|', QChar(0)));
 }
 
 QTEST_APPLESS_MAIN(TestProcess)

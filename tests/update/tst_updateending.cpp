@@ -4,7 +4,6 @@
 
 #include "platform/environment.h"
 #include "platform/hiddenprocess.h"
-#include "platform/process.h"
 #include "update/commandchain.h"
 #include "update/deferredcopy.h"
 #include "update/errorreport.h"
@@ -33,8 +32,6 @@ private slots:
     void windowsPathLimit();
     void temporaryNameBesideTarget_data();
     void temporaryNameBesideTarget();
-    void environmentBlock_data();
-    void environmentBlock();
     void shellArguments();
     void shellRunsTheChain_data();
     void shellRunsTheChain();
@@ -244,29 +241,6 @@ void TestUpdateEnding::temporaryNameBesideTarget()
     QCOMPARE(chain, qint64(7));
     QCOMPARE(named, host);
     QVERIFY(Update::isDeferredCopyHost(Update::deferredCopyHost()));
-}
-
-void TestUpdateEnding::environmentBlock_data()
-{
-    QTest::addColumn<QStringList>("variables"); // NAME=VALUE
-    QTest::addColumn<QString>("block");         // "|" stands for NUL
-
-    QTest::newRow("empty: two NULs") << QStringList() << "||";
-    QTest::newRow("ordered by name without regard to case, values kept whole")
-        << QStringList{"b=2", "ORVANE_S1=C:/Обновление %OS%/a", "a=x=y"}
-        << "a=x=y|b=2|ORVANE_S1=C:/Обновление %OS%/a||";
-}
-
-void TestUpdateEnding::environmentBlock()
-{
-    QFETCH(QStringList, variables);
-    QFETCH(QString, block);
-    QProcessEnvironment environment;
-    for (const QString &variable : variables) {
-        const int equals = variable.indexOf('=');
-        environment.insert(variable.left(equals), variable.mid(equals + 1));
-    }
-    QCOMPARE(Platform::environmentBlock(environment), block.replace('|', QChar(0)));
 }
 
 void TestUpdateEnding::shellArguments()
