@@ -48,13 +48,6 @@ struct Call
         *taken = !created.ok() && Platform::isNameTaken(created.error());
         return descriptorOf(created, why);
     }
-    static bool replace(const QString &from, const QString &to, QString *why)
-    {
-        const Platform::ReplaceOutcome replaced = Platform::replaceFile(from, to);
-        if (replaced.replacement != Platform::Replacement::Done)
-            *why = replaced.error.text;
-        return replaced.replacement == Platform::Replacement::Done;
-    }
     static bool rename(const QString &from, const QString &to, QString *why)
     {
         return worked(Platform::renameFile(from, to), why);
@@ -85,8 +78,8 @@ private slots:
     void kinds_data();
     void kinds();
     void readRegularFileLimit();
-    void replaceAndRename_data();
-    void replaceAndRename();
+    void renameFile_data();
+    void renameFile();
     void fileLocks_data();
     void fileLocks();
     void holdFileLock_data();
@@ -268,24 +261,20 @@ void TestFiles::readRegularFileLimit()
     QCOMPARE(*cmdline, own.readAll());
 }
 
-void TestFiles::replaceAndRename_data()
+void TestFiles::renameFile_data()
 {
-    QTest::addColumn<bool>("replacing"); // replaceFile, else renameFile
-    QTest::addColumn<QString>("to");     // what has the name: "missing", "file", "directory"
+    QTest::addColumn<QString>("to");     // what has the name: "missing", "file"
     QTest::addColumn<QString>("reason"); // empty where it works
 
-    const QString ok;
-    QTest::newRow("replace a file") << true << "file" << ok;
-    QTest::newRow("replace a directory") << true << "directory"
-                                         << "Is a directory";
-    QTest::newRow("rename: a new name") << false << "missing" << ok;
-    QTest::newRow("rename: the name is taken") << false << "file"
-                                               << "File exists";
+    // Replacing a name is the pass's own step, tested with it; a rename
+    // never replaces one.
+    QTest::newRow("a new name") << "missing" << QString();
+    QTest::newRow("the name is taken") << "file"
+                                       << "File exists";
 }
 
-void TestFiles::replaceAndRename()
+void TestFiles::renameFile()
 {
-    QFETCH(bool, replacing);
     QFETCH(QString, to);
     QFETCH(QString, reason);
 
@@ -294,14 +283,12 @@ void TestFiles::replaceAndRename()
     const QString source = m_dir + "/source";
     QVERIFY(writeFile(source, "new"));
     QString why;
-    const bool done =
-        replacing ? Call::replace(source, target, &why) : Call::rename(source, target, &why);
+    const bool done = Call::rename(source, target, &why);
     QCOMPARE(why, reason);
     QCOMPARE(done, reason.isEmpty());
     // The name holds the one or the other, whole.
-    QCOMPARE(readFile(target), QByteArray(done ? "new" : to == "file" ? "old" : ""));
+    QCOMPARE(readFile(target), QByteArray(done ? "new" : "old"));
     QCOMPARE(QFileInfo::exists(source), !done);
-    QCOMPARE(QFileInfo(target).isDir(), to == "directory");
 }
 
 void TestFiles::fileLocks_data()
